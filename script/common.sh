@@ -1,0 +1,21 @@
+# Sourced by the scripts in script/: the MPI implementation to use, and the
+# build tree, compiler and launcher that belong to it.
+#   script/NAME [--mpi mpich] [ARGS...]
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+mpi=mpich
+if [[ ${1-} == --mpi ]]; then
+  mpi=${2-}
+  shift 2 || true
+fi
+case $mpi in
+mpich) mpi_packages=(mpich libmpich-dev) ;;
+*)
+  echo "$(basename "$0"): unknown MPI implementation '$mpi' (known: mpich)" >&2
+  exit 2
+  ;;
+esac
+build_dir=$root/build/$mpi
+# Debian's alternatives may point plain mpicxx and mpiexec at another
+# implementation; these names never do.
+mpi_compiler=mpicxx.$mpi
+mpi_launcher=mpiexec.$mpi
