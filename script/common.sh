@@ -1,6 +1,6 @@
 # Sourced by the scripts in script/: the MPI implementation to use, and the
 # build tree, compiler and launcher that belong to it.
-#   script/NAME [--mpi mpich] [ARGS...]
+#   script/NAME [--mpi mpich|openmpi] [ARGS...]
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mpi=mpich
 if [[ ${1-} == --mpi ]]; then
@@ -9,8 +9,9 @@ if [[ ${1-} == --mpi ]]; then
 fi
 case $mpi in
 mpich) mpi_packages=(mpich libmpich-dev) ;;
+openmpi) mpi_packages=(openmpi-bin libopenmpi-dev) ;;
 *)
-  echo "$(basename "$0"): unknown MPI implementation '$mpi' (known: mpich)" >&2
+  echo "$(basename "$0"): unknown MPI implementation '$mpi' (known: mpich, openmpi)" >&2
   exit 2
   ;;
 esac
