@@ -68,6 +68,48 @@ lost_output)
   expect_lost 1
   expect_lines "$sent_line"
   ;;
+rank_0_dies)
+  # Rank 1 waits in its receive for a sender that is killed ($1: before or
+  # after joining the job); the launcher must end the job as failed, and
+  # nothing may claim a value was received.
+  app 1 "$PEER" "die-$1-init"
+  app 1 "$EXCHANGE"
+  SECONDS=0
+  run timeout 60 "${cmd[@]}"
+  cmd=()
+  ((rc != 0)) || fail "the job passed for good"
+  ((rc != 124)) || fail "the job was still waiting after 60 s"
+  ! grep -q 'received' "$work/out" || fail "a line claims a value was received"
+  echo "rank 0 killed $1 joining: status $rc after $SECONDS s"
+  ;;
+soak)
+  # $1 two-process jobs one after another, then $1 more eight at a time,
+  # each job's output on its own: every one exact, none lost or mixed.
+  for ((i = 0; i < $1; i++)); do
+    app 2 "$EXCHANGE"
+    run_job
+    expect_clean_success
+    expect_lines "$sent_line" "$received_line"
+  done
+  app 2 "$EXCHANGE"
+  job=("${cmd[@]}")
+  for ((i = 0; i < $1; i++)); do
+    {
+      "${job[@]}" >"$work/out.$i" 2>"$work/err.$i" </dev/null
+      echo $? >"$work/rc.$i"
+    } &
+    (((i + 1) % 8)) || wait
+  done
+  wait
+  for ((i = 0; i < $1; i++)); do
+    rc=$(<"$work/rc.$i")
+    mv "$work/out.$i" "$work/out"
+    mv "$work/err.$i" "$work/err"
+    expect_clean_success
+    expect_lines "$sent_line" "$received_line"
+  done
+  echo "$1 jobs in sequence and $1 eight at a time, every output exact"
+  ;;
 repeat)
   # Lines of concurrent processes must never run into each other.
   for ((i = 1; i <= $2; i++)); do

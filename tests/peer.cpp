@@ -3,8 +3,12 @@
 //   peer receive      as rank 1: take whatever arrives, by wildcards, and
 //                     check it is one MPI_INT of 777 from rank 0, tag 0
 //   peer send VALUE   as rank 0: send VALUE where exchange would send 777
+//   peer die-before-init, peer die-after-init
+//                     as rank 0: be killed before joining the job, or after
+//                     joining it but before sending
 #include <mpi.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,11 +47,19 @@ bool send(const char *text) {
 } // namespace
 
 int main(int argc, char **argv) {
+  const char *mode = argc > 1 ? argv[1] : "";
+  if (std::strcmp(mode, "die-before-init") == 0) {
+    (void)std::raise(SIGKILL);
+  }
   MPI_Init(&argc, &argv);
   int rank = -1;
   int size = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &size);
+
+  if (std::strcmp(mode, "die-after-init") == 0) {
+    (void)std::raise(SIGKILL);
+  }
 
   bool passed = false;
   if (size != 2) {
