@@ -1,12 +1,23 @@
 # Sourced by the scripts in script/: the MPI implementation to use, and the
 # build tree, compiler and launcher that belong to it.
-#   script/NAME [--mpi mpich|openmpi] [ARGS...]
+#   script/NAME [--mpi mpich|openmpi] [--sanitize] [ARGS...]
+# --sanitize builds with AddressSanitizer and UBSan, in a tree of its own.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mpi=mpich
-if [[ ${1-} == --mpi ]]; then
-  mpi=${2-}
-  shift 2 || true
-fi
+sanitize=
+while true; do
+  case ${1-} in
+  --mpi)
+    mpi=${2-}
+    shift 2 || true
+    ;;
+  --sanitize)
+    sanitize=-sanitize
+    shift
+    ;;
+  *) break ;;
+  esac
+done
 case $mpi in
 mpich) mpi_packages=(mpich libmpich-dev) ;;
 openmpi) mpi_packages=(openmpi-bin libopenmpi-dev) ;;
@@ -15,7 +26,8 @@ openmpi) mpi_packages=(openmpi-bin libopenmpi-dev) ;;
   exit 2
   ;;
 esac
-build_dir=$root/build/$mpi
+build_dir=$root/build/$mpi$sanitize
+build_options=(--mpi "$mpi" ${sanitize:+--sanitize})
 # Debian's alternatives may point plain mpicxx and mpiexec at another
 # implementation; these names never do.
 mpi_compiler=mpicxx.$mpi
