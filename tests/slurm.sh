@@ -13,7 +13,6 @@ for daemon in munged slurmctld slurmd srun sbatch sinfo; do
   command -v "$daemon" >/dev/null || skip "$daemon is not installed (packages slurm-wlm, munge)"
 done
 
-pids=()
 cleanup() {
   local pidfile pid
   for pidfile in "$work"/*.pid; do
