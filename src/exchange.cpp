@@ -55,13 +55,14 @@ int main(int argc, char **argv) {
       std::fwrite(line, 1, bytes, stdout) == bytes && std::fflush(stdout) == 0;
   const int error = errno;
 
-  MPI_Finalize();
-
-  // A lost line must not pass for a good exchange.
+  // A lost line must not pass for a good exchange. Said while the job is
+  // whole: Open MPI's launcher ends the job when the first process exits
+  // with a failure, and would cut off the others' reports still to come.
   if (!written) {
     (void)std::fprintf(stderr, "exchange: cannot write standard output: %s\n",
                        std::strerror(error));
-    return 1;
   }
-  return 0;
+
+  MPI_Finalize();
+  return written ? 0 : 1;
 }
