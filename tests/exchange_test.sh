@@ -98,8 +98,12 @@ soak)
   app 2 "$EXCHANGE"
   job=("${cmd[@]}")
   for ((i = 0; i < $1; i++)); do
+    # Each job its own temporary directory, as concurrent jobs of one user
+    # need under Open MPI: its launchers race to make and remove a session
+    # directory they share there, and one then fails to start (2 of 400).
+    mkdir "$work/tmp.$i"
     {
-      "${job[@]}" >"$work/out.$i" 2>"$work/err.$i" </dev/null
+      TMPDIR=$work/tmp.$i "${job[@]}" >"$work/out.$i" 2>"$work/err.$i" </dev/null
       echo $? >"$work/rc.$i"
     } &
     (((i + 1) % 8)) || wait
