@@ -35,18 +35,19 @@ arguments)
   expect_lines "$size_line"
   ;;
 peer_receives)
-  app 1 "$EXCHANGE"
-  app 1 "$PEER" receive
+  pair "$EXCHANGE" -- "$PEER" receive
   run_job
   expect_clean_success
   expect_lines "$sent_line" 'peer: source 0 tag 0 count 1 bytes 4 value 777'
   ;;
 peer_sends)
-  # The receiver reports what arrived, not the 0 it cleared its buffer to.
+  # The receiver reports what arrived, not the 0 it cleared its buffer to;
+  # and what arrived with tag 0, not the decoy the peer sends first with
+  # another tag. Nobody takes the decoy; UCX (under MPICH) would warn of it
+  # at the end, which says nothing of exchange.
   for value in 1 -1 2147483647 -2147483648; do
-    app 1 "$PEER" send "$value"
-    app 1 "$EXCHANGE"
-    run_job
+    pair "$PEER" send "$value" -- "$EXCHANGE"
+    UCX_LOG_LEVEL=error run_job
     expect_clean_success
     expect_lines " process 1 : $value has been received from: 0"
   done
@@ -66,8 +67,7 @@ lost_output)
     done
   done
   # Only rank 1 loses its line: rank 0's still arrives, and the job fails.
-  app 1 "$EXCHANGE"
-  app 1 bash -c "$closed" "$EXCHANGE"
+  pair "$EXCHANGE" -- bash -c "$closed" "$EXCHANGE"
   run_job
   expect_lost 1
   expect_lines "$sent_line"
@@ -76,8 +76,7 @@ rank_0_dies)
   # Rank 1 waits in its receive for a sender that is killed ($1: before or
   # after joining the job); the launcher must end the job as failed, and
   # nothing may claim a value was received.
-  app 1 "$PEER" "die-$1-init"
-  app 1 "$EXCHANGE"
+  pair "$PEER" "die-$1-init" -- "$EXCHANGE"
   SECONDS=0
   run timeout 60 "${cmd[@]}"
   cmd=()

@@ -24,14 +24,18 @@ fail() {
   exit 1
 }
 
-# app N PROGRAM [ARGS...]: add N processes of PROGRAM to the job in cmd
-# (a second call makes an MPMD job).
+# app N PROGRAM [ARGS...]: a job of N processes of PROGRAM, in cmd.
 cmd=()
 app() {
   local n=$1 program=$2
   shift 2
-  if ((${#cmd[@]})); then cmd+=(:); else cmd=("${MPIEXEC[@]}"); fi
-  cmd+=("${NUMPROC_FLAG[@]}" "$n" "${PREFLAGS[@]}" "$program" "${POSTFLAGS[@]}" "$@")
+  cmd=("${MPIEXEC[@]}" "${NUMPROC_FLAG[@]}" "$n" "${PREFLAGS[@]}" "$program" "${POSTFLAGS[@]}" "$@")
+}
+# pair RANK_0_COMMAND... -- RANK_1_COMMAND...: a job of two processes, each
+# running its own command, in cmd. One program picks the command by rank,
+# rather than two programs in one job, which Open MPI 5's launcher cannot.
+pair() {
+  app 2 "$(dirname "${BASH_SOURCE[0]}")/by_rank.sh" "$@"
 }
 
 # run COMMAND...: run it with stdout and stderr to files, status in rc.

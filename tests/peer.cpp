@@ -2,7 +2,8 @@
 // job so that the tests can see the message itself.
 //   peer receive      as rank 1: take whatever arrives, by wildcards, and
 //                     check it is one MPI_INT of 777 from rank 0, tag 0
-//   peer send VALUE   as rank 0: send VALUE where exchange would send 777
+//   peer send VALUE   as rank 0: send VALUE where exchange would send 777,
+//                     after a decoy of another value with another tag
 //   peer die-before-init, peer die-after-init
 //                     as rank 0: be killed before joining the job, or after
 //                     joining it but before sending
@@ -39,6 +40,9 @@ bool send(const char *text) {
   int value = static_cast<int>(parsed);
   const bool whole = *end == '\0' && value == parsed;
   if (whole) {
+    // Sent first, so that a receive that takes any tag gets this one.
+    int decoy = ~value;
+    MPI_Send(&decoy, 1, MPI_INT, 1, 1, MPI_COMM_WORLD);
     MPI_Send(&value, 1, MPI_INT, 1, 0, MPI_COMM_WORLD);
   }
   return whole;
