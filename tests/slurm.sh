@@ -1,90 +1,52 @@
 #!/usr/bin/env bash
-# The job under Slurm: a throwaway one-node cluster of its own (munged,
-# slurmctld, slurmd, with key, sockets, ports, state and logs in a temporary
-# directory), then srun with the implementation's MPI plugin and sbatch on
-# the batch script that users submit.
-#   slurm.sh LAUNCHER_FILE BATCH_SCRIPT
+# The job under Slurm on the test cluster, one rank on each of two hosts:
+# srun with the implementation's MPI plugin, and sbatch on the batch script
+# that users submit; both as the README gives them, and the message seen to
+# cross the data network.
+#   slurm.sh LAUNCHER_FILE STATE_FILE
+# MPICH's finalisation sometimes hangs under srun after both lines are out
+# (the README says so); such a run is counted as that known hang, and the
+# check passes when 3 runs of at most 5 end cleanly.
 set -u
 source "$(dirname "$0")/lib.sh" "$1"
-batch_script=$2
+source "$(dirname "$0")/cluster/lib.sh" "$2"
 
-((EUID == 0)) || skip "running slurmd and munged needs root"
-for daemon in munged slurmctld slurmd srun sbatch sinfo; do
-  command -v "$daemon" >/dev/null || skip "$daemon is not installed (packages slurm-wlm, munge)"
-done
-
-cleanup() {
-  local pidfile pid
-  for pidfile in "$work"/*.pid; do
-    [[ -s $pidfile ]] && pid=$(<"$pidfile") && kill "$pid" 2>/dev/null
-  done
-  sleep 0.5
-  for pidfile in "$work"/*.pid; do
-    [[ -s $pidfile ]] && pid=$(<"$pidfile") && kill -9 "$pid" 2>/dev/null
-  done
-  rm -rf "$work"
+# attempt LAUNCHER: one launch of it on node2 and node3; sets outcome to
+# clean or hung, or fails the test.
+attempt() {
+  local begin=${EPOCHREALTIME/./}
+  if [[ $1 == srun ]]; then
+    srun_job node2 node3
+    run_job
+  else
+    sbatch_job node2 node3 "$CLUSTER_DIR/jobs/batch.out"
+    run_job
+    cat "$CLUSTER_DIR/jobs/batch.out" >"$work/out"
+  fi
+  local seconds=$(((${EPOCHREALTIME/./} - begin) / 1000000))
+  if ((rc == 0)); then
+    expect_lines "$sent_line" "$received_line"
+    [[ $1 == sbatch || ! -s $work/err ]] || fail "stderr is not empty"
+    outcome=clean
+  elif [[ $MPI_IMPLEMENTATION == mpich ]] && ((seconds >= 60)) &&
+    grep -qxF "$sent_line" "$work/out" && grep -qxF "$received_line" "$work/out"; then
+    outcome=hung
+  else
+    fail "$1: status $rc after $seconds s"
+  fi
 }
-trap cleanup EXIT
-
-if [[ $MPI_IMPLEMENTATION == openmpi ]]; then plugin=pmix; else plugin=pmi2; fi
-node=$(hostname -s)
-# Ports of this run's own, away from Slurm's defaults (6817, 6818).
-ctld_port=$((20000 + $$ % 20000))
-slurmd_port=$((ctld_port + 1))
-
-head -c 1024 /dev/urandom >"$work/munge.key"
-chmod 400 "$work/munge.key"
-mkdir -p "$work/state" "$work/spool"
-export SLURM_CONF=$work/slurm.conf
-cat >"$SLURM_CONF" <<CONF
-ClusterName=exchangetest
-SlurmctldHost=$node(127.0.0.1)
-SlurmctldPort=$ctld_port
-SlurmdPort=$slurmd_port
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/munge
-AuthInfo=socket=$work/munge.socket
-CredType=cred/munge
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/slurmctld.pid
-SlurmdPidFile=$work/slurmd.pid
-SlurmctldLogFile=$work/slurmctld.log
-SlurmdLogFile=$work/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-MpiDefault=none
-ReturnToService=2
-JobCompType=jobcomp/none
-AccountingStorageType=accounting_storage/none
-NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
-PartitionName=test Nodes=ALL Default=YES MaxTime=10 State=UP OverSubscribe=YES
-CONF
-
-daemon_failed() {
-  echo "FAIL: $1 did not start"
-  tail -n 20 "$work"/*.log
-  exit 1
-}
-munged --force --key-file="$work/munge.key" --socket="$work/munge.socket" \
-  --pid-file="$work/munged.pid" --log-file="$work/munged.log" \
-  --seed-file="$work/munge.seed" || daemon_failed munged
-slurmctld -i || daemon_failed slurmctld
-slurmd -N "$node" || daemon_failed slurmd
-for ((i = 0; i < 100; i++)); do
-  [[ $(sinfo -h -o %t 2>/dev/null) == idle ]] && break
-  sleep 0.2
+for launcher in srun sbatch; do
+  clean=0 hung=0
+  read -r tx_before rx_before < <(data_bytes node2)
+  while ((clean < 3 && clean + hung < 5)); do
+    attempt "$launcher"
+    [[ $outcome == clean ]] && clean=$((clean + 1)) || hung=$((hung + 1))
+  done
+  read -r tx_after rx_after < <(data_bytes node2)
+  echo "$launcher --mpi=$plugin: $clean clean, $hung exchanged then hung;" \
+    "node2's data link sent $((tx_after - tx_before)) bytes, received $((rx_after - rx_before))"
+  ((clean == 3)) || fail "$launcher: only $clean of $((clean + hung)) runs ended cleanly"
+  ((tx_after > tx_before && rx_after > rx_before)) ||
+    fail "$launcher: nothing crossed the data network"
+  expect_nothing_left
 done
-[[ $(sinfo -h -o %t 2>/dev/null) == idle ]] || daemon_failed "the node"
-
-run timeout 60 srun --mpi="$plugin" -n 2 "$EXCHANGE"
-expect_clean_success
-expect_lines "$sent_line" "$received_line"
-
-run timeout 60 sbatch --wait --quiet --output="$work/batch.out" \
-  --export="ALL,EXCHANGE=$EXCHANGE,EXCHANGE_MPI=$plugin" "$batch_script"
-((rc == 0)) || fail "sbatch status $rc"
-cp "$work/batch.out" "$work/out"
-expect_lines "$sent_line" "$received_line"
-echo "srun --mpi=$plugin and sbatch: the two lines"

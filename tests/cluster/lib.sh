@@ -1,0 +1,128 @@
+# Sourced by the tests that run on the test cluster, after ../lib.sh:
+#   source cluster/lib.sh STATE_FILE
+# It gives the cluster's site settings, a way onto each host, the launches
+# across two hosts exactly as the README gives them, the faults of the data
+# network, and the checks that nothing of a job is left behind.
+state=$1
+[[ -s $state ]] || skip "no test cluster here (cluster_up says why)"
+# shellcheck source=/dev/null
+source "$state"
+export SLURM_CONF EXCHANGE_CLUSTER=$CLUSTER_DIR
+# The program as cluster_up copied it in: /tmp is each host's own.
+PROGRAM=$CLUSTER_DIR/bin/$(basename "$EXCHANGE")
+batch_script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/deploy/slurm/exchange.sbatch
+mkdir -p "$CLUSTER_DIR/jobs"
+
+# The bounds the README gives: mpiexec's in seconds, Slurm's in minutes.
+# Slurm checks its limits every 30 s, so a step ends up to that much later.
+bound=30
+slurm_bound=$((60 + 30))
+batch_bound=120
+
+# What a site sets once for its cluster: how the launcher reaches the hosts
+# (the cluster's ssh), and which network carries what: "mgmt" the launchers
+# and Slurm, "data" the ranks.
+ssh_agent=$(dirname "${BASH_SOURCE[0]}")/ssh
+if [[ $MPI_IMPLEMENTATION == openmpi ]]; then
+  plugin=pmix
+  export "$RUNTIME_SSH_AGENT=$ssh_agent" "$RUNTIME_IF_INCLUDE=mgmt"
+  # For srun, which has no --mca; exported, as srun --export would split
+  # the comma.
+  export OMPI_MCA_btl=tcp,self OMPI_MCA_btl_tcp_if_include=data
+else
+  plugin=pmi2
+  export HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$ssh_agent
+  # UCX would find that the hosts share one kernel and use shared memory;
+  # real hosts cannot, so the message takes TCP over the data network.
+  export UCX_TLS=tcp UCX_NET_DEVICES=data
+fi
+
+# on HOST COMMAND...: run COMMAND on HOST.
+on() {
+  local host=$1
+  shift
+  nsenter --target "$(<"$CLUSTER_DIR/$host-holder.pid")" --net --mount --uts -- "$@"
+}
+# data_address HOST: HOST's address on the data network.
+data_address() {
+  echo "198.18.0.${1#node}"
+}
+
+# The README's launches of the job across hosts A and B, into cmd; each
+# starts on A (mpiexec) or on node1, the login node (srun, sbatch).
+mpiexec_job() {
+  if [[ $MPI_IMPLEMENTATION == openmpi ]]; then
+    cmd=(on "$1" "${MPIEXEC[@]}" --host "$1,$2" --map-by node -n 2 --timeout "$bound"
+      --mca btl tcp,self --mca btl_tcp_if_include data "$PROGRAM")
+  else
+    cmd=(on "$1" env MPIEXEC_TIMEOUT="$bound" "${MPIEXEC[@]}" -hosts "$1,$2" -ppn 1 -n 2 "$PROGRAM")
+  fi
+}
+srun_job() {
+  cmd=(on node1 srun --mpi="$plugin" -N 2 -n 2 -w "$1,$2" --time=1 --kill-on-bad-exit=1 "$PROGRAM")
+}
+# sbatch_job A B OUTPUT: the batch script as users submit it, placed on A
+# and B; its job's output goes to OUTPUT.
+sbatch_job() {
+  cmd=(on node1 sbatch --wait --quiet --nodes=2 -w "$1,$2" --output="$3"
+    --export="ALL,EXCHANGE=$PROGRAM,EXCHANGE_MPI=$plugin" "$batch_script")
+}
+
+# The faults of the data network, each undone by heal.
+# blackhole A B: every frame between A and B silently lost, as neither
+# takes frames for an address nobody has.
+blackhole() {
+  on "$1" ip neigh replace "$(data_address "$2")" lladdr 02:00:00:00:00:01 dev data nud permanent
+  on "$2" ip neigh replace "$(data_address "$1")" lladdr 02:00:00:00:00:02 dev data nud permanent
+}
+# isolate HOST: HOST's data link silently dead towards every other host.
+isolate() {
+  local host
+  for ((host = 1; host <= CLUSTER_SIZE; host++)); do
+    [[ node$host == "$1" ]] || blackhole "$1" "node$host"
+  done
+}
+interface_down() {
+  on "$1" ip link set data down
+}
+address_gone() {
+  on "$1" ip addr del "$(data_address "$1")/24" dev data
+}
+heal() {
+  local host
+  for ((host = 1; host <= CLUSTER_SIZE; host++)); do
+    on "node$host" ip link set data up
+    on "node$host" ip addr replace "$(data_address "node$host")/24" dev data
+    on "node$host" ip neigh flush dev data nud permanent
+  done
+}
+
+# data_bytes HOST: bytes sent and received on HOST's data link so far.
+data_bytes() {
+  on "$1" cat /sys/class/net/data/statistics/{tx,rx}_bytes | tr '\n' ' '
+}
+
+# leftovers: what runs on the hosts besides the cluster itself, a line each
+# (empty when a job has left nothing behind).
+leftovers() {
+  local host pid
+  for ((host = 1; host <= CLUSTER_SIZE; host++)); do
+    for pid in $(ip netns pids "exchange-$CLUSTER_ID-node$host"); do
+      case $(cat "/proc/$pid/comm" 2>/dev/null) in
+      sleep | slurmd | slurmctld | slurmscriptd | "") ;;
+      *) echo "node$host: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" ;;
+      esac
+    done
+  done
+}
+# expect_nothing_left: nothing of any job runs on any host; Slurm may take
+# a few seconds to tear a step down after srun has returned.
+expect_nothing_left() {
+  local left
+  for _ in {1..50}; do
+    left=$(leftovers)
+    [[ -z $left ]] && return 0
+    sleep 0.2
+  done
+  fail "left running after the job: $left"
+}
