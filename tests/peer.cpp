@@ -2,8 +2,8 @@
 // job so that the tests can see the message itself.
 //   peer receive      as rank 1: take whatever arrives, by wildcards, and
 //                     check it is one MPI_INT of 777 from rank 0, tag 0
-//   peer send VALUE   as rank 0: send VALUE where exchange would send 777,
-//                     after a decoy of another value with another tag
+//   peer send VALUE   as rank 0: send VALUE where exchange would send 777
+//   peer decoy VALUE  the same, after a decoy of another value with tag 1
 //   peer die-before-init, peer die-after-init
 //                     as rank 0: be killed before joining the job, or after
 //                     joining it but before sending
@@ -34,15 +34,17 @@ bool receive() {
          bytes == static_cast<int>(sizeof(int)) && values[0] == 777;
 }
 
-bool send(const char *text) {
+bool send(const char *text, bool decoy_first) {
   char *end = nullptr;
   const long parsed = std::strtol(text, &end, 10);
   int value = static_cast<int>(parsed);
   const bool whole = *end == '\0' && value == parsed;
-  if (whole) {
+  if (whole && decoy_first) {
     // Sent first, so that a receive that takes any tag gets this one.
     int decoy = ~value;
     MPI_Send(&decoy, 1, MPI_INT, 1, 1, MPI_COMM_WORLD);
+  }
+  if (whole) {
     MPI_Send(&value, 1, MPI_INT, 1, 0, MPI_COMM_WORLD);
   }
   return whole;
@@ -71,7 +73,9 @@ int main(int argc, char **argv) {
   } else if (argc == 2 && std::strcmp(argv[1], "receive") == 0 && rank == 1) {
     passed = receive();
   } else if (argc == 3 && std::strcmp(argv[1], "send") == 0 && rank == 0) {
-    passed = send(argv[2]);
+    passed = send(argv[2], false);
+  } else if (argc == 3 && std::strcmp(argv[1], "decoy") == 0 && rank == 0) {
+    passed = send(argv[2], true);
   } else {
     (void)std::fprintf(stderr, "peer: nothing to do as rank %d\n", rank);
   }

@@ -123,7 +123,7 @@ done
 on() {
   local host=$1
   shift
-  nsenter --target "$(<"$dir/$host-holder.pid")" --net --mount --uts -- "$@"
+  nsenter --target "$(<"$dir/$host-holder.pid")" --net --mount --uts --root --wd="$PWD" -- "$@"
 }
 
 head -c 1024 /dev/urandom >"$dir/munge.key"
