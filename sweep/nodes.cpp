@@ -1,0 +1,116 @@
+#include "nodes.h"
+
+#include <elf.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace sweep {
+
+namespace {
+
+std::string trimmed(const std::string &text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) {
+    return "";
+  }
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The DT_NEEDED names of an ELF image of one class (Ehdr/Shdr/Dyn of it).
+template <typename Ehdr, typename Shdr, typename Dyn>
+std::vector<std::string> needed(const std::string &image) {
+  std::vector<std::string> names;
+  Ehdr header{};
+  if (image.size() < sizeof header) {
+    return names;
+  }
+  std::memcpy(&header, image.data(), sizeof header);
+  const auto section = [&](std::size_t index, Shdr &out) {
+    const std::size_t at = header.e_shoff + index * sizeof(Shdr);
+    if (index >= header.e_shnum || at + sizeof(Shdr) > image.size() ||
+        at < header.e_shoff) {
+      return false;
+    }
+    std::memcpy(&out, image.data() + at, sizeof out);
+    return true;
+  };
+  for (std::size_t i = 0; i < header.e_shnum; ++i) {
+    Shdr dynamic{};
+    Shdr strings{};
+    if (!section(i, dynamic) || dynamic.sh_type != SHT_DYNAMIC ||
+        !section(dynamic.sh_link, strings) || dynamic.sh_offset > image.size() ||
+        dynamic.sh_size > image.size() - dynamic.sh_offset ||
+        strings.sh_offset > image.size() ||
+        strings.sh_size > image.size() - strings.sh_offset) {
+      continue;
+    }
+    for (std::size_t at = 0; at + sizeof(Dyn) <= dynamic.sh_size;
+         at += sizeof(Dyn)) {
+      Dyn entry{};
+      std::memcpy(&entry, image.data() + dynamic.sh_offset + at, sizeof entry);
+      if (entry.d_tag == DT_NULL) {
+        break;
+      }
+      if (entry.d_tag == DT_NEEDED && entry.d_un.d_val < strings.sh_size) {
+        const char *name = image.data() + strings.sh_offset + entry.d_un.d_val;
+        names.emplace_back(
+            name, strnlen(name, strings.sh_size - entry.d_un.d_val));
+      }
+    }
+  }
+  return names;
+}
+
+} // namespace
+
+std::vector<std::string> split_hosts(const std::string &list) {
+  std::vector<std::string> hosts;
+  std::istringstream in(list);
+  for (std::string host; std::getline(in, host, ',');) {
+    host = trimmed(host);
+    if (!host.empty()) {
+      hosts.push_back(host);
+    }
+  }
+  return hosts;
+}
+
+std::vector<std::string> read_hostfile(std::istream &in) {
+  std::vector<std::string> hosts;
+  for (std::string line; std::getline(in, line);) {
+    line = trimmed(line.substr(0, line.find('#')));
+    std::string host = line.substr(0, line.find_first_of(" \t:"));
+    if (!host.empty()) {
+      hosts.push_back(host);
+    }
+  }
+  return hosts;
+}
+
+std::optional<Mpi> linked_mpi(const std::string &program) {
+  std::ifstream file(program, std::ios::binary);
+  const std::string image((std::istreambuf_iterator<char>(file)),
+                          std::istreambuf_iterator<char>());
+  if (image.size() < EI_NIDENT || image.compare(0, SELFMAG, ELFMAG) != 0) {
+    return std::nullopt;
+  }
+  const auto names = image[EI_CLASS] == ELFCLASS64
+                         ? needed<Elf64_Ehdr, Elf64_Shdr, Elf64_Dyn>(image)
+                         : needed<Elf32_Ehdr, Elf32_Shdr, Elf32_Dyn>(image);
+  for (const auto &name : names) {
+    // MPICH's library is libmpich, or libmpi.so.12 by its ABI name; Open
+    // MPI's is libmpi.so.40.
+    if (name.rfind("libmpich.so", 0) == 0 || name.rfind("libmpi.so.12", 0) == 0) {
+      return Mpi::mpich;
+    }
+    if (name.rfind("libmpi.so.40", 0) == 0) {
+      return Mpi::openmpi;
+    }
+  }
+  return std::nullopt;
+}
+
+} // namespace sweep

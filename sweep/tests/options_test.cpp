@@ -1,0 +1,83 @@
+#include "nodes.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+sweep::Parsed parse(std::vector<const char *> args,
+                    const std::string &default_program = "") {
+  args.insert(args.begin(), "exchange-sweep");
+  return sweep::parse_options(static_cast<int>(args.size()), args.data(),
+                              default_program);
+}
+
+TEST(Options, BadUsageIsOneLineAndStatus2) {
+  const std::vector<std::vector<const char *>> cases = {
+      {"--pattern", "star", "x"},
+      {"--timeout", "0", "x"},
+      {"--timeout", "-5", "x"},
+      {"--timeout", "soon", "x"},
+      {"--timeout", "inf", "x"},
+      {"--timeout", "nan", "x"},
+      {"--hosts", "a,b", "--hostfile", "f", "x"},
+      {"--mpi", "lam", "x"},
+      {"--hosts", " , ", "x"},
+      {"--frobnicate", "x"},
+      {"--hosts", "a,b"},
+      {"x", "y"},
+  };
+  for (const auto &args : cases) {
+    const auto parsed = parse(args);
+    SCOPED_TRACE(parsed.message);
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.status, 2);
+    EXPECT_EQ(parsed.message.rfind("exchange-sweep: ", 0), 0U);
+    EXPECT_EQ(parsed.message.find('\n'), std::string::npos);
+  }
+}
+
+TEST(Options, TakesWhatIsGiven) {
+  const auto parsed =
+      parse({"--pattern", "all", "--timeout", "2.5", "--json", "r.json",
+             "--junit", "r.xml", "--mpi", "openmpi", "--hosts", "a, b,c", "p"});
+  ASSERT_TRUE(parsed.options) << parsed.message;
+  const auto &options = *parsed.options;
+  EXPECT_EQ(options.pattern, "all");
+  EXPECT_DOUBLE_EQ(options.timeout, 2.5);
+  EXPECT_EQ(options.json, "r.json");
+  EXPECT_EQ(options.junit, "r.xml");
+  EXPECT_EQ(options.mpi, sweep::Mpi::openmpi);
+  EXPECT_EQ(options.hosts, (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(options.program, "p");
+}
+
+TEST(Options, DefaultsAndTheDefaultProgram) {
+  const auto parsed = parse({}, "/usr/bin/exchange.mpich");
+  ASSERT_TRUE(parsed.options) << parsed.message;
+  EXPECT_EQ(parsed.options->pattern, "ring");
+  EXPECT_DOUBLE_EQ(parsed.options->timeout, 30);
+  EXPECT_FALSE(parsed.options->mpi);
+  EXPECT_EQ(parsed.options->program, "/usr/bin/exchange.mpich");
+  EXPECT_EQ(parse({"--help"}).status, 0);
+}
+
+TEST(Nodes, HostFilesOfEitherLauncher) {
+  std::istringstream in("# the nodes\nn1\n  n2 slots=4\nn3:2  # fast\n\n\tn4\n");
+  EXPECT_EQ(sweep::read_hostfile(in),
+            (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
+}
+
+TEST(Nodes, ProgramsMpiIsReadOffItsLibraries) {
+  EXPECT_EQ(sweep::linked_mpi(EXCHANGE_PATH),
+            EXCHANGE_IS_OPENMPI ? sweep::Mpi::openmpi : sweep::Mpi::mpich);
+  // Not ELF, and no such file.
+  EXPECT_FALSE(sweep::linked_mpi(__FILE__));
+  EXPECT_FALSE(sweep::linked_mpi("/nonexistent/exchange"));
+  // ELF, but linked against no MPI.
+  EXPECT_FALSE(sweep::linked_mpi("/bin/sh"));
+}
+
+} // namespace
