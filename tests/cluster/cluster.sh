@@ -95,7 +95,7 @@ for ((i = 1; i <= hosts; i++)); do
     ip -n "$ns" link set "$name" up
   done
   # Only the ranks' traffic on the data network: its counters then show it.
-  ip netns exec "$ns" sysctl -q -w net.ipv6.conf.data.disable_ipv6=1
+  nsenter --net="/run/netns/$ns" sh -c 'echo 1 >/proc/sys/net/ipv6/conf/data/disable_ipv6'
   mkdir -p "$dir/node$i/cgroup" "$dir/spool/node$i"
   # The holder keeps the host's mount and UTS namespaces; everything on the
   # host enters them, and the network namespace, through its pid. A fresh
