@@ -150,11 +150,13 @@ int main(int argc, char **argv) {
     int hung = 0;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       results.push_back(judge(rounds[r][i], outcomes[i], options.timeout));
+      results.back().round = static_cast<int>(r) + 1;
       failed += results.back().verdict == Verdict::failed ? 1 : 0;
       hung += results.back().verdict == Verdict::exchanged_then_hung ? 1 : 0;
     }
     std::cerr << "round " << r + 1 << "/" << rounds.size() << ": "
-              << rounds[r].size() << " pairs, " << failed << " failed";
+              << rounds[r].size() << (rounds[r].size() == 1 ? " pair, " : " pairs, ")
+              << failed << " failed";
     if (hung > 0) {
       std::cerr << ", " << hung << " exchanged then hung";
     }

@@ -78,8 +78,11 @@ std::string pair_name(const Pair &pair) {
 }
 
 Result judge(const Pair &pair, const Outcome &outcome, double timeout) {
-  Result result{pair, Verdict::failed, outcome.seconds, outcome.status, "",
-                outcome.err};
+  Result result;
+  result.pair = pair;
+  result.seconds = outcome.seconds;
+  result.status = outcome.status;
+  result.err = outcome.err;
   const bool both = has_line(outcome.out, sent_line) &&
                     has_line(outcome.out, received_line);
   if (outcome.timed_out) {
@@ -206,6 +209,7 @@ nlohmann::ordered_json to_json(const std::string &pattern, double timeout,
     const bool passed = result.verdict == Verdict::passed;
     all_passed = all_passed && passed;
     pairs.push_back({{"nodes", {result.pair.first, result.pair.second}},
+                     {"round", result.round},
                      {"passed", passed},
                      {"verdict", verdict_name(result.verdict)},
                      {"seconds", result.seconds},

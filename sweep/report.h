@@ -25,6 +25,7 @@ enum class Verdict { passed, failed, exchanged_then_hung };
 
 struct Result {
   Pair pair;
+  int round = 0; // counted from 1
   Verdict verdict = Verdict::failed;
   double seconds = 0;
   int status = 0;

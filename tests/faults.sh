@@ -38,6 +38,16 @@ for fault in "${faults[@]}"; do
 done
 wait
 
+# Hydra of MPICH 4.0 (Debian 12) now and then waits another 30 s after its
+# time bound fired, with nothing of the job left to wait for (about 1 run
+# in 5 here); the README says so. Such an end is counted, not failed.
+stalls=0
+hydra_stall() {
+  [[ $launcher == mpiexec && $MPI_IMPLEMENTATION == mpich &&
+    $MPI_IMPLEMENTATION_VERSION == 4.0.* ]] &&
+    ((ms <= (2 * bound + 15) * 1000)) && grep -q 'APPLICATION TIMED OUT' "$said"
+}
+
 # Each launch: when its bound fires, and by when it must have ended.
 bounds=("mpiexec $bound $((bound + 15))" "srun 60 $((slurm_bound + 15))"
   "sbatch 60 $batch_bound")
@@ -55,12 +65,15 @@ for fault in "${faults[@]}"; do
     said=$work/$job.said
     cat "$work/$job.out" "$work/$job.err" >"$said"
     [[ $launcher == sbatch ]] && cat "$CLUSTER_DIR/jobs/$name.batch" >>"$said"
-    why=$(grep -m1 -E "$timed_out" "$said" ||
-      grep -m1 -v -e '^-*$' -e 'queued and waiting' -e 'allocated resources' "$said")
+    why=$(grep -a -m1 -E "$timed_out" "$said" ||
+      grep -a -m1 -v -e '^[- ]*$' -e 'queued and waiting' -e 'allocated resources' "$said")
     echo "$job: status $rc after $((ms / 1000)).$((ms % 1000 / 100)) s: $why"
     problem=
     if ((rc == 0)); then
       problem="ended with status 0"
+    elif ((ms > deadline * 1000)) && hydra_stall; then
+      stalls=$((stalls + 1))
+      echo "$job: Hydra's known stall after its time bound"
     elif ((ms > deadline * 1000)); then
       problem="was still running at $deadline s"
     elif grep -q received "$said"; then
@@ -77,6 +90,7 @@ for fault in "${faults[@]}"; do
     fi
   done
 done
+((stalls == 0)) || echo "Hydra stalled after its time bound in $stalls of 3 jobs"
 heal
 left=$(leftovers)
 for _ in {1..50}; do

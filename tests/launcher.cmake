@@ -28,6 +28,10 @@ if(implementation STREQUAL "openmpi")
   if(CMAKE_MATCH_1 GREATER_EQUAL 5)
     string(APPEND launch_environment
       "export PRTE_MCA_rmaps_default_mapping_policy=:oversubscribe\n"
+      # 5.0's TCP transport warns on every job on a host with both IPv4 and
+      # IPv6 addresses that it finds no pairing of interfaces (open-mpi/ompi
+      # issue 14079); the messages here go over IPv4.
+      "export OMPI_MCA_btl_tcp_disable_family=6\n"
       "RUNTIME_SSH_AGENT=PRTE_MCA_plm_ssh_agent\n"
       "RUNTIME_IF_INCLUDE=PRTE_MCA_prte_if_include\n")
   elseif(CMAKE_MATCH_1 EQUAL 4)

@@ -127,6 +127,7 @@ std::vector<Result> sample() {
   auto results = results_of(
       {{"n1", "n2", 'P'}, {"n2", "n3", 'F'}, {"n3", "n4", 'F'}, {"n4", "n1", 'H'}});
   results[0].seconds = 0.5;
+  results[3].round = 2;
   results[1].reason = "timed out after 30 s";
   results[1].status = 255;
   results[2].reason = "<bad> & \"worse\"";
@@ -150,6 +151,7 @@ TEST(Reports, JsonHoldsEveryPairOnceWithItsVerdict) {
   EXPECT_EQ(json["pairs"][1]["status"], 255);
   EXPECT_EQ(json["pairs"][1]["reason"], "timed out after 30 s");
   EXPECT_EQ(json["pairs"][3]["verdict"], "exchanged-then-hung");
+  EXPECT_EQ(json["pairs"][3]["round"], 2);
   EXPECT_EQ(json["pairs"][3]["passed"], false);
   EXPECT_EQ(json["suspect_nodes"], nlohmann::json({"n3"}));
   EXPECT_EQ(json["suspect_links"], nlohmann::json::array());
