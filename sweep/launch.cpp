@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -13,7 +14,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
+
+extern char **environ; // NOLINT: the process's own environment, from libc
 
 namespace sweep {
 
@@ -21,7 +25,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t stopping = 0;
+// Set by stop_all() from a signal handler, so a flag of the process's own.
+volatile std::sig_atomic_t stopping = 0; // NOLINT
+
+// How long a launcher that outlived its bound is given to end its job
+// before its whole process group is killed.
+constexpr double grace = 10;
 
 double since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -31,17 +40,37 @@ double since(Clock::time_point start) {
 // its own, and the pipes of its two output streams.
 struct Job {
   pid_t pid = -1;
-  std::array<int, 2> fds{-1, -1};
+  std::array<int, 2> pipes{-1, -1};
   Clock::time_point start;
   double exited_at = -1;
   std::string step;
-  int stage = 0; // signals sent so far: 0 none, 1 the gentle one, 2 KILL
+  int stage = 0; // how far ending it has gone: 0 not at all, 2 SIGKILL
   Outcome outcome;
 };
 
-// Starts ARGV with its output to two pipes, in a process group of its own,
-// so that what it starts can be signalled with it. EXTRA is set in its
-// environment.
+bool running(const Job &job) { return job.pid > 0 && job.exited_at < 0; }
+bool reading(const Job &job) { return job.pipes[0] >= 0 || job.pipes[1] >= 0; }
+
+// Whole strings as the C arrays that exec wants; they live as long as this.
+class Strings {
+public:
+  explicit Strings(std::vector<std::string> strings)
+      : strings_(std::move(strings)) {
+    std::transform(strings_.begin(), strings_.end(),
+                   std::back_inserter(pointers_),
+                   [](std::string &text) { return text.data(); });
+    pointers_.push_back(nullptr);
+  }
+  char **get() { return pointers_.data(); }
+
+private:
+  std::vector<std::string> strings_;
+  std::vector<char *> pointers_;
+};
+
+// Starts ARGV with its output to two pipes, in a process group of its own
+// so that what it starts can be signalled with it, with EXTRA (NAME=VALUE,
+// or nothing) added to its environment.
 Job start(const std::vector<std::string> &argv, const std::string &extra) {
   Job job;
   std::array<int, 2> out{-1, -1};
@@ -51,12 +80,15 @@ Job start(const std::vector<std::string> &argv, const std::string &extra) {
     job.outcome.err = std::string("exchange-sweep: pipe: ") + strerror(errno);
     return job;
   }
-  std::vector<char *> args;
-  args.reserve(argv.size() + 1);
-  for (const auto &arg : argv) {
-    args.push_back(const_cast<char *>(arg.c_str()));
+  Strings args(argv);
+  std::vector<std::string> environment;
+  if (!extra.empty()) {
+    environment.push_back(extra);
   }
-  args.push_back(nullptr);
+  for (char **variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  Strings envp(environment);
   job.start = Clock::now();
   job.pid = fork();
   if (job.pid == 0) {
@@ -65,12 +97,9 @@ Job start(const std::vector<std::string> &argv, const std::string &extra) {
     dup2(null, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
-    if (!extra.empty()) {
-      putenv(const_cast<char *>(extra.c_str()));
-    }
-    execvp(args[0], args.data());
+    execvpe(args.get()[0], args.get(), envp.get());
     (void)std::fprintf(stderr, "exchange-sweep: cannot start %s: %s\n",
-                       args[0], strerror(errno));
+                       argv[0].c_str(), strerror(errno));
     _exit(127);
   }
   if (job.pid > 0) {
@@ -82,27 +111,34 @@ Job start(const std::vector<std::string> &argv, const std::string &extra) {
   }
   close(out[1]);
   close(err[1]);
-  job.fds = {out[0], err[0]};
+  job.pipes = {out[0], err[0]};
   return job;
 }
 
-// Reads what is there; closes a pipe at its end.
-void drain(Job &job, int which) {
+void close_pipes(Job &job) {
+  for (int &pipe : job.pipes) {
+    if (pipe >= 0) {
+      close(pipe);
+      pipe = -1;
+    }
+  }
+}
+
+// Reads what there is on one of a job's pipes; closes it at its end.
+void drain(int &pipe, std::string &into) {
   std::array<char, 4096> buffer{};
-  const ssize_t got = read(job.fds[which], buffer.data(), buffer.size());
+  const ssize_t got = read(pipe, buffer.data(), buffer.size());
   if (got > 0) {
-    (which == 0 ? job.outcome.out : job.outcome.err)
-        .append(buffer.data(), static_cast<std::size_t>(got));
+    into.append(buffer.data(), static_cast<std::size_t>(got));
   } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    close(job.fds[which]);
-    job.fds[which] = -1;
+    close(pipe);
+    pipe = -1;
   }
 }
 
 void reap(Job &job) {
   int status = 0;
-  if (job.exited_at >= 0 || job.pid <= 0 ||
-      waitpid(job.pid, &status, WNOHANG) != job.pid) {
+  if (!running(job) || waitpid(job.pid, &status, WNOHANG) != job.pid) {
     return;
   }
   job.exited_at = since(job.start);
@@ -112,29 +148,52 @@ void reap(Job &job) {
                                              : 1;
 }
 
-// Cancels the srun step named NAME through Slurm, which ends its tasks on
-// every node; killing srun alone would leave them running.
-void cancel_step(const std::string &name) {
-  const Captured found =
-      capture({"squeue", "--noheader", "--steps", "--name=" + name,
-               "--format=%i"},
-              10);
-  std::size_t at = 0;
-  while (at < found.out.size()) {
-    const std::size_t end = found.out.find('\n', at);
-    const std::string step = found.out.substr(at, end - at);
-    if (!step.empty()) {
-      capture({"scancel", "--signal=KILL", step}, 10);
+// Waits up to MILLISECONDS for output from the jobs, and reads it.
+void read_output(std::vector<Job> &jobs, int milliseconds) {
+  std::vector<pollfd> watched;
+  for (const auto &job : jobs) {
+    for (const int pipe : job.pipes) {
+      if (pipe >= 0) {
+        watched.push_back({pipe, POLLIN, 0});
+      }
     }
-    at = end == std::string::npos ? end : end + 1;
+  }
+  poll(watched.data(), watched.size(), milliseconds);
+  for (const auto &ready : watched) {
+    if (ready.revents == 0) {
+      continue;
+    }
+    for (auto &job : jobs) {
+      if (job.pipes[0] == ready.fd) {
+        drain(job.pipes[0], job.outcome.out);
+      } else if (job.pipes[1] == ready.fd) {
+        drain(job.pipes[1], job.outcome.err);
+      }
+    }
   }
 }
 
-// Ends a job that outlived its bound, a step further at each call:
-// mpiexec is given a few seconds for its own time bound, then a SIGTERM
-// that it passes on to its ranks, then a SIGKILL for the whole group.
+// Cancels the srun step named NAME through Slurm, which ends its tasks on
+// every node; killing srun alone would leave them running.
+void cancel_step(const std::string &name) {
+  const Captured found = capture(
+      {"squeue", "--noheader", "--steps", "--name=" + name, "--format=%i"}, 10);
+  std::size_t from = 0;
+  while (from < found.out.size()) {
+    const std::size_t end = found.out.find('\n', from);
+    const std::string step = found.out.substr(from, end - from);
+    if (!step.empty()) {
+      capture({"scancel", "--signal=KILL", step}, 10);
+    }
+    from = end == std::string::npos ? end : end + 1;
+  }
+}
+
+// Ends a job that outlived its bound, a step further at each call: an
+// srun step is cancelled through Slurm at once; mpiexec is given a few
+// seconds for its own time bound, which ends the ranks on the other node
+// too, then a SIGTERM that it passes on; last, the whole group is killed.
 void escalate(Job &job, const Launch &launch, double elapsed) {
-  const double grace = 10;
   if (job.stage == 0 && launch.launcher == Launcher::srun) {
     cancel_step(job.step);
     job.stage = 1;
@@ -144,6 +203,19 @@ void escalate(Job &job, const Launch &launch, double elapsed) {
   } else if (job.stage == 1 && elapsed >= launch.timeout + grace) {
     kill(-job.pid, SIGKILL);
     job.stage = 2;
+  }
+}
+
+// One look at a job: reaped if it ended, pushed towards its end if it
+// outlived its bound. Something the launcher started may hold its output
+// open after it ended; what comes after that is not the job's.
+void tend(Job &job, const Launch &launch) {
+  reap(job);
+  const double elapsed = since(job.start);
+  if (running(job) && (elapsed >= launch.timeout || stopping != 0)) {
+    escalate(job, launch, stopping != 0 ? launch.timeout + grace : elapsed);
+  } else if (!running(job) && elapsed > job.exited_at + 2) {
+    close_pipes(job);
   }
 }
 
@@ -160,6 +232,7 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
   const std::string hosts = pair.first + "," + pair.second;
   if (launch.launcher == Launcher::srun) {
     // --time only backs up the bound here; Slurm counts in minutes.
+    const long minutes = static_cast<long>(std::ceil(launch.timeout / 60)) + 1;
     return {"srun",
             launch.mpi == Mpi::mpich ? "--mpi=pmi2" : "--mpi=pmix",
             "--nodes=2",
@@ -168,18 +241,23 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
             "--nodelist=" + hosts,
             "--kill-on-bad-exit=1",
             "--job-name=" + step,
-            "--time=" + std::to_string(static_cast<long>(
-                            std::ceil(launch.timeout / 60)) + 1),
+            "--time=" + std::to_string(minutes),
             launch.program};
   }
   if (launch.mpi == Mpi::openmpi) {
-    return {"mpiexec.openmpi", "--host",    hosts,
-            "--map-by",        "node",      "-n",
-            "2",               "--timeout", whole_seconds(launch.timeout),
+    return {"mpiexec.openmpi",
+            "--host",
+            hosts,
+            "--map-by",
+            "node",
+            "-n",
+            "2",
+            "--timeout",
+            whole_seconds(launch.timeout),
             launch.program};
   }
-  return {"mpiexec.mpich", "-hosts", hosts,         "-ppn",
-          "1",             "-n",     "2",           launch.program};
+  return {"mpiexec.mpich", "-hosts", hosts, "-ppn", "1", "-n", "2",
+          launch.program};
 }
 
 std::vector<Outcome> run_round(const Launch &launch, const Round &round) {
@@ -188,60 +266,25 @@ std::vector<Outcome> run_round(const Launch &launch, const Round &round) {
   for (const auto &pair : round) {
     const std::string step = "exchange-sweep." + std::to_string(getpid()) +
                              "." + std::to_string(++steps);
-    // Hydra takes its bound from the environment only.
-    const std::string extra =
-        launch.launcher == Launcher::mpiexec && launch.mpi == Mpi::mpich
-            ? "MPIEXEC_TIMEOUT=" + whole_seconds(launch.timeout)
-            : "";
+    std::string extra;
+    if (launch.launcher == Launcher::mpiexec && launch.mpi == Mpi::mpich) {
+      // Hydra takes its bound from the environment only.
+      extra = "MPIEXEC_TIMEOUT=" + whole_seconds(launch.timeout);
+    }
     jobs.push_back(start(job_command(launch, pair, step), extra));
     jobs.back().step = step;
   }
-
   for (;;) {
-    std::vector<pollfd> watched;
-    bool running = false;
+    bool busy = false;
     for (auto &job : jobs) {
-      reap(job);
-      const double elapsed = since(job.start);
-      if (job.exited_at < 0 && job.pid > 0) {
-        running = true;
-        if (elapsed >= launch.timeout || stopping != 0) {
-          escalate(job, launch, stopping != 0 ? launch.timeout + 10 : elapsed);
-        }
-      } else if (job.exited_at >= 0 && elapsed > job.exited_at + 2) {
-        // Something the launcher started still holds its output open; what
-        // it says after the launcher ended is not the job's.
-        for (int &fd : job.fds) {
-          if (fd >= 0) {
-            close(fd);
-            fd = -1;
-          }
-        }
-      }
-      for (const int fd : job.fds) {
-        if (fd >= 0) {
-          watched.push_back({fd, POLLIN, 0});
-        }
-      }
+      tend(job, launch);
+      busy = busy || running(job) || reading(job);
     }
-    if (!running && watched.empty()) {
+    if (!busy) {
       break;
     }
-    poll(watched.data(), watched.size(), 100);
-    for (const auto &ready : watched) {
-      if (ready.revents == 0) {
-        continue;
-      }
-      for (auto &job : jobs) {
-        for (int which = 0; which < 2; ++which) {
-          if (job.fds[which] == ready.fd) {
-            drain(job, which);
-          }
-        }
-      }
-    }
+    read_output(jobs, 100);
   }
-
   std::vector<Outcome> outcomes;
   for (auto &job : jobs) {
     job.outcome.timed_out = job.exited_at >= launch.timeout || job.stage > 0;
@@ -251,30 +294,20 @@ std::vector<Outcome> run_round(const Launch &launch, const Round &round) {
 }
 
 Captured capture(const std::vector<std::string> &argv, double seconds) {
-  Job job = start(argv, "");
-  while (job.pid > 0 && (job.exited_at < 0 || job.fds[0] >= 0)) {
+  std::vector<Job> jobs{start(argv, "")};
+  Job &job = jobs.front();
+  while (running(job) || reading(job)) {
     reap(job);
-    if (job.exited_at < 0 && since(job.start) > seconds && job.stage == 0) {
+    if (running(job) && since(job.start) > seconds && job.stage == 0) {
       kill(-job.pid, SIGKILL);
       job.stage = 2;
     }
-    std::array<pollfd, 2> watched{{{job.fds[0], POLLIN, 0},
-                                   {job.fds[1], POLLIN, 0}}};
-    poll(watched.data(), watched.size(), 100);
-    for (int which = 0; which < 2; ++which) {
-      if (job.fds[which] >= 0 && watched[which].revents != 0) {
-        drain(job, which);
-      }
-    }
-    if (job.exited_at >= 0 && since(job.start) > job.exited_at + 2) {
+    if (!running(job) && since(job.start) > job.exited_at + 2) {
       break;
     }
+    read_output(jobs, 100);
   }
-  for (const int fd : job.fds) {
-    if (fd >= 0) {
-      close(fd);
-    }
-  }
+  close_pipes(job);
   return {job.outcome.status, job.outcome.out};
 }
 

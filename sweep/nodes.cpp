@@ -29,35 +29,41 @@ std::vector<std::string> needed(const std::string &image) {
   }
   std::memcpy(&header, image.data(), sizeof header);
   const auto section = [&](std::size_t index, Shdr &out) {
-    const std::size_t at = header.e_shoff + index * sizeof(Shdr);
-    if (index >= header.e_shnum || at + sizeof(Shdr) > image.size() ||
-        at < header.e_shoff) {
+    const std::size_t offset = header.e_shoff + index * sizeof(Shdr);
+    if (index >= header.e_shnum || offset + sizeof(Shdr) > image.size() ||
+        offset < header.e_shoff) {
       return false;
     }
-    std::memcpy(&out, image.data() + at, sizeof out);
+    std::memcpy(&out, image.data() + offset, sizeof out);
     return true;
   };
   for (std::size_t i = 0; i < header.e_shnum; ++i) {
     Shdr dynamic{};
     Shdr strings{};
     if (!section(i, dynamic) || dynamic.sh_type != SHT_DYNAMIC ||
-        !section(dynamic.sh_link, strings) || dynamic.sh_offset > image.size() ||
+        !section(dynamic.sh_link, strings) ||
+        dynamic.sh_offset > image.size() ||
         dynamic.sh_size > image.size() - dynamic.sh_offset ||
         strings.sh_offset > image.size() ||
         strings.sh_size > image.size() - strings.sh_offset) {
       continue;
     }
-    for (std::size_t at = 0; at + sizeof(Dyn) <= dynamic.sh_size;
-         at += sizeof(Dyn)) {
+    for (std::size_t offset = 0; offset + sizeof(Dyn) <= dynamic.sh_size;
+         offset += sizeof(Dyn)) {
       Dyn entry{};
-      std::memcpy(&entry, image.data() + dynamic.sh_offset + at, sizeof entry);
+      std::memcpy(&entry, image.data() + dynamic.sh_offset + offset,
+                  sizeof entry);
+      // The value of an entry, read as the number it is for DT_NEEDED.
+      decltype(entry.d_tag) value = 0;
+      std::memcpy(&value, &entry.d_un, sizeof value);
       if (entry.d_tag == DT_NULL) {
         break;
       }
-      if (entry.d_tag == DT_NEEDED && entry.d_un.d_val < strings.sh_size) {
-        const char *name = image.data() + strings.sh_offset + entry.d_un.d_val;
-        names.emplace_back(
-            name, strnlen(name, strings.sh_size - entry.d_un.d_val));
+      if (entry.d_tag == DT_NEEDED && value >= 0 &&
+          static_cast<std::size_t>(value) < strings.sh_size) {
+        const auto at_name = static_cast<std::size_t>(value);
+        const char *name = image.data() + strings.sh_offset + at_name;
+        names.emplace_back(name, strnlen(name, strings.sh_size - at_name));
       }
     }
   }
@@ -68,8 +74,8 @@ std::vector<std::string> needed(const std::string &image) {
 
 std::vector<std::string> split_hosts(const std::string &list) {
   std::vector<std::string> hosts;
-  std::istringstream in(list);
-  for (std::string host; std::getline(in, host, ',');) {
+  std::istringstream stream(list);
+  for (std::string host; std::getline(stream, host, ',');) {
     host = trimmed(host);
     if (!host.empty()) {
       hosts.push_back(host);
@@ -78,9 +84,9 @@ std::vector<std::string> split_hosts(const std::string &list) {
   return hosts;
 }
 
-std::vector<std::string> read_hostfile(std::istream &in) {
+std::vector<std::string> read_hostfile(std::istream &file) {
   std::vector<std::string> hosts;
-  for (std::string line; std::getline(in, line);) {
+  for (std::string line; std::getline(file, line);) {
     line = trimmed(line.substr(0, line.find('#')));
     std::string host = line.substr(0, line.find_first_of(" \t:"));
     if (!host.empty()) {
@@ -103,7 +109,8 @@ std::optional<Mpi> linked_mpi(const std::string &program) {
   for (const auto &name : names) {
     // MPICH's library is libmpich, or libmpi.so.12 by its ABI name; Open
     // MPI's is libmpi.so.40.
-    if (name.rfind("libmpich.so", 0) == 0 || name.rfind("libmpi.so.12", 0) == 0) {
+    if (name.rfind("libmpich.so", 0) == 0 ||
+        name.rfind("libmpi.so.12", 0) == 0) {
       return Mpi::mpich;
     }
     if (name.rfind("libmpi.so.40", 0) == 0) {

@@ -14,7 +14,7 @@ namespace sweep {
 std::vector<std::string> split_hosts(const std::string &list);
 // One host a line, its first word; blank lines and # comments skipped, so
 // that MPICH's and Open MPI's host files (name:4, name slots=4) both serve.
-std::vector<std::string> read_hostfile(std::istream &in);
+std::vector<std::string> read_hostfile(std::istream &file);
 
 // The implementation whose library PROGRAM is linked against, read from
 // its dynamic section (it is not run); none when it cannot be told.

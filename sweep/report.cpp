@@ -6,26 +6,27 @@
 #include <cstddef>
 #include <cstdio>
 #include <iomanip>
+#include <iterator>
 #include <sstream>
 
 namespace sweep {
 
 namespace {
 
-const std::string sent_line = " process 0 : 777 has to sent to: 1";
-const std::string received_line = " process 1 : 777 has been received from: 0";
+constexpr const char *sent_line = " process 0 : 777 has to sent to: 1";
+constexpr const char *received_line =
+    " process 1 : 777 has been received from: 0";
 
 std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
     lines.push_back(line);
   }
   return lines;
 }
 
-bool has_line(const std::string &text, const std::string &line) {
-  const auto lines = lines_of(text);
+bool has_line(const std::vector<std::string> &lines, const char *line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
@@ -38,22 +39,23 @@ std::string seconds_text(double seconds) {
 // The first line that says something: launchers frame their messages in
 // lines of dashes.
 std::string first_said(const std::string &text) {
-  for (const auto &line : lines_of(text)) {
-    if (line.find_first_not_of(" -\t") != std::string::npos) {
-      return line;
-    }
-  }
-  return "";
+  const auto lines = lines_of(text);
+  const auto said =
+      std::find_if(lines.begin(), lines.end(), [](const std::string &line) {
+        return line.find_first_not_of(" -\t") != std::string::npos;
+      });
+  return said == lines.end() ? "" : *said;
 }
 
 // Text for an XML document: no control characters, and ASCII only, as a
 // job's output may hold any bytes at all. Long output is cut.
 std::string xml_safe(const std::string &text) {
   std::string safe = text.substr(0, 4096);
-  for (char &c : safe) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\n' && c != '\t') || byte >= 0x7f) {
-      c = '?';
+  for (char &character : safe) {
+    const auto byte = static_cast<unsigned char>(character);
+    if ((byte < 0x20 && character != '\n' && character != '\t') ||
+        byte >= 0x7f) {
+      character = '?';
     }
   }
   return safe;
@@ -83,21 +85,18 @@ Result judge(const Pair &pair, const Outcome &outcome, double timeout) {
   result.seconds = outcome.seconds;
   result.status = outcome.status;
   result.err = outcome.err;
-  const bool both = has_line(outcome.out, sent_line) &&
-                    has_line(outcome.out, received_line);
+  const auto lines = lines_of(outcome.out);
+  const bool both =
+      has_line(lines, sent_line) && has_line(lines, received_line);
   if (outcome.timed_out) {
-    if (both) {
-      result.verdict = Verdict::exchanged_then_hung;
-      result.reason = "exchanged, then hung: no exit within " +
-                      seconds_text(timeout) + " s";
-    } else {
-      result.reason = "timed out after " + seconds_text(timeout) + " s";
-    }
+    result.verdict = both ? Verdict::exchanged_then_hung : Verdict::failed;
+    result.reason =
+        both ? "exchanged, then hung: no exit within " : "timed out after ";
+    result.reason += seconds_text(timeout) + " s";
     return result;
   }
-  const std::string exact_a = sent_line + "\n" + received_line + "\n";
-  const std::string exact_b = received_line + "\n" + sent_line + "\n";
-  if (outcome.status == 0 && (outcome.out == exact_a || outcome.out == exact_b)) {
+  if (outcome.status == 0 && both && lines.size() == 2 &&
+      outcome.out.back() == '\n') {
     result.verdict = Verdict::passed;
     return result;
   }
@@ -105,7 +104,7 @@ Result judge(const Pair &pair, const Outcome &outcome, double timeout) {
   if (!result.reason.empty()) {
     return result;
   }
-  if (has_line(outcome.out, "needs 2 processors ")) {
+  if (has_line(lines, "needs 2 processors ")) {
     result.reason = "each process ran alone (\"needs 2 processors\"): "
                     "the launcher is not of the program's MPI";
   } else if (outcome.status != 0) {
@@ -116,55 +115,77 @@ Result judge(const Pair &pair, const Outcome &outcome, double timeout) {
   return result;
 }
 
-Suspects find_suspects(const std::vector<Result> &results) {
-  std::vector<const Result *> evidence;
-  std::vector<std::string> nodes;
-  for (const auto &result : results) {
-    if (result.verdict == Verdict::exchanged_then_hung) {
-      continue;
-    }
-    evidence.push_back(&result);
-    for (const auto *node : {&result.pair.first, &result.pair.second}) {
-      if (std::find(nodes.begin(), nodes.end(), *node) == nodes.end()) {
-        nodes.push_back(*node);
+namespace {
+
+// The pairs that tell something of nodes and links: all but those that
+// exchanged, then hung, a fault of the MPI library.
+class Evidence {
+public:
+  explicit Evidence(const std::vector<Result> &results) {
+    for (const auto &result : results) {
+      if (result.verdict == Verdict::exchanged_then_hung) {
+        continue;
+      }
+      pairs_.push_back(&result);
+      for (const auto *node : {&result.pair.first, &result.pair.second}) {
+        if (std::find(nodes_.begin(), nodes_.end(), *node) == nodes_.end()) {
+          nodes_.push_back(*node);
+        }
       }
     }
   }
-  const auto partner = [](const Result &result, const std::string &node) {
-    return result.pair.first == node ? result.pair.second : result.pair.first;
-  };
-  const auto involves = [](const Result &result, const std::string &node) {
-    return result.pair.first == node || result.pair.second == node;
-  };
+  [[nodiscard]] const std::vector<std::string> &nodes() const { return nodes_; }
+  [[nodiscard]] const std::vector<const Result *> &pairs() const {
+    return pairs_;
+  }
   // Whether NODE passed with some node other than NOT_WITH.
-  const auto passed_besides = [&](const std::string &node,
-                                  const std::string &not_with) {
-    return std::any_of(evidence.begin(), evidence.end(), [&](const Result *r) {
-      return r->verdict == Verdict::passed && involves(*r, node) &&
-             partner(*r, node) != not_with;
+  [[nodiscard]] bool passed_besides(const std::string &node,
+                                    const std::string &not_with) const {
+    return std::any_of(pairs_.begin(), pairs_.end(), [&](const Result *pair) {
+      return pair->verdict == Verdict::passed && involves(*pair, node) &&
+             partner(*pair, node) != not_with;
     });
-  };
-
-  Suspects suspects;
-  for (const auto &node : nodes) {
+  }
+  [[nodiscard]] bool suspect_node(const std::string &node) const {
     bool all_failed = true;
     bool partner_fine = false;
-    for (const Result *r : evidence) {
-      if (!involves(*r, node)) {
-        continue;
+    for (const Result *pair : pairs_) {
+      if (involves(*pair, node)) {
+        all_failed = all_failed && pair->verdict == Verdict::failed;
+        partner_fine =
+            partner_fine || passed_besides(partner(*pair, node), node);
       }
-      all_failed = all_failed && r->verdict == Verdict::failed;
-      partner_fine = partner_fine || passed_besides(partner(*r, node), node);
     }
-    if (all_failed && partner_fine) {
+    return all_failed && partner_fine;
+  }
+
+private:
+  static bool involves(const Result &result, const std::string &node) {
+    return result.pair.first == node || result.pair.second == node;
+  }
+  static const std::string &partner(const Result &result,
+                                    const std::string &node) {
+    return result.pair.first == node ? result.pair.second : result.pair.first;
+  }
+  std::vector<const Result *> pairs_;
+  std::vector<std::string> nodes_;
+};
+
+} // namespace
+
+Suspects find_suspects(const std::vector<Result> &results) {
+  const Evidence evidence(results);
+  Suspects suspects;
+  for (const auto &node : evidence.nodes()) {
+    if (evidence.suspect_node(node)) {
       suspects.nodes.push_back(node);
     }
   }
-  for (const Result *r : evidence) {
-    if (r->verdict == Verdict::failed &&
-        passed_besides(r->pair.first, r->pair.second) &&
-        passed_besides(r->pair.second, r->pair.first)) {
-      suspects.links.push_back(r->pair);
+  for (const Result *pair : evidence.pairs()) {
+    if (pair->verdict == Verdict::failed &&
+        evidence.passed_besides(pair->pair.first, pair->pair.second) &&
+        evidence.passed_besides(pair->pair.second, pair->pair.first)) {
+      suspects.links.push_back(pair->pair);
     }
   }
   return suspects;
@@ -217,15 +238,13 @@ nlohmann::ordered_json to_json(const std::string &pattern, double timeout,
                      {"reason", result.reason}});
   }
   nlohmann::ordered_json links = nlohmann::ordered_json::array();
-  for (const auto &link : suspects.links) {
-    links.push_back({link.first, link.second});
-  }
-  return {{"pattern", pattern},
-          {"timeout", timeout},
-          {"pairs", pairs},
-          {"suspect_nodes", suspects.nodes},
-          {"suspect_links", links},
-          {"passed", all_passed}};
+  std::transform(suspects.links.begin(), suspects.links.end(),
+                 std::back_inserter(links), [](const Pair &link) {
+                   return nlohmann::ordered_json{link.first, link.second};
+                 });
+  return {{"pattern", pattern},     {"timeout", timeout},
+          {"pairs", pairs},         {"suspect_nodes", suspects.nodes},
+          {"suspect_links", links}, {"passed", all_passed}};
 }
 
 std::string to_junit(const std::string &pattern,

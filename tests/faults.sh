@@ -38,13 +38,13 @@ for fault in "${faults[@]}"; do
 done
 wait
 
-# Hydra of MPICH 4.0 (Debian 12) now and then waits another 30 s after its
-# time bound fired, with nothing of the job left to wait for (about 1 run
-# in 5 here); the README says so. Such an end is counted, not failed.
+# Hydra, MPICH's launcher, now and then waits one more bound after its time
+# bound fired and it cleaned up (about 1 job in 5 here): its wait for the
+# proxies' last word takes the whole bound again. The README says so. Such
+# an end, by twice the bound, is counted, not failed.
 stalls=0
 hydra_stall() {
-  [[ $launcher == mpiexec && $MPI_IMPLEMENTATION == mpich &&
-    $MPI_IMPLEMENTATION_VERSION == 4.0.* ]] &&
+  [[ $launcher == mpiexec && $MPI_IMPLEMENTATION == mpich ]] &&
     ((ms <= (2 * bound + 15) * 1000)) && grep -q 'APPLICATION TIMED OUT' "$said"
 }
 

@@ -11,7 +11,7 @@ source "$(dirname "$0")/cluster/lib.sh" "$2"
 command -v jq >/dev/null || skip "jq is not installed"
 trap 'heal; rm -rf "$work"' EXIT
 SWEEP=$CLUSTER_DIR/bin/exchange-sweep
-timeout=10
+timeout=15
 hosts=$(seq -f 'node%g' -s , 1 "$CLUSTER_SIZE")
 
 # sweep LAUNCH PATTERN: one sweep of every host, by LAUNCH (mpiexec: with
@@ -96,11 +96,30 @@ link_named() {
     [[ $(jq -c .suspect_nodes "$json") == '[]' ]]
 }
 
+# The batch script as users submit it, over every host: the table in its
+# output file, the JUnit report beside it. The sweep checks the exchange
+# installed beside it.
+cp "$PROGRAM" "$CLUSTER_DIR/bin/exchange.$MPI_IMPLEMENTATION"
+batch_sweep=$(dirname "$batch_script")/sweep.sbatch
+run on node1 sbatch --wait --parsable --nodes="$CLUSTER_SIZE" --chdir="$CLUSTER_DIR/jobs" \
+  --export="ALL,SWEEP=$SWEEP,SWEEP_TIMEOUT=$timeout" "$batch_sweep"
+job=$(head -n1 "$work/out")
+table=$CLUSTER_DIR/jobs/exchange-sweep-$job.out
+junit=$CLUSTER_DIR/jobs/exchange-sweep-$job.xml
+[[ -s $table && -s $junit ]] || fail "sbatch sweep.sbatch (status $rc) wrote no table or no JUnit report"
+rows=$(grep -cE '^node[0-9]+-node[0-9]+ +(passed|exchanged-then-hung) ' "$table")
+cases=$(grep -c '<testcase ' "$junit")
+((rows == CLUSTER_SIZE && cases == CLUSTER_SIZE)) ||
+  fail "sbatch sweep.sbatch: $rows good rows, $cases test cases, not $CLUSTER_SIZE: $(cat "$table")"
+((rc == 0)) || grep -q exchanged-then-hung "$table" || fail "sbatch sweep.sbatch: status $rc"
+echo "sbatch sweep.sbatch: status $rc, $rows pairs in the table, $cases in the JUnit report"
+expect_nothing_left
+
 for launch in mpiexec srun; do
   check "$launch" ring all_good
   check "$launch" all all_good
   isolate node3
-  check "$launch" all node3_named
+  check "$launch" ring node3_named
   heal
   blackhole node1 node2
   check "$launch" ring link_named

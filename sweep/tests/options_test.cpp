@@ -65,7 +65,8 @@ TEST(Options, DefaultsAndTheDefaultProgram) {
 }
 
 TEST(Nodes, HostFilesOfEitherLauncher) {
-  std::istringstream in("# the nodes\nn1\n  n2 slots=4\nn3:2  # fast\n\n\tn4\n");
+  std::istringstream in(
+      "# the nodes\nn1\n  n2 slots=4\nn3:2  # fast\n\n\tn4\n");
   EXPECT_EQ(sweep::read_hostfile(in),
             (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
 }

@@ -23,8 +23,14 @@ TEST(Judge, VerdictAndReasonFromHowTheJobEnded) {
     std::string reason;
   };
   const Case cases[] = {
-      {"the two lines", {0, false, 0.4, sent + received, ""}, Verdict::passed, ""},
-      {"either order", {0, false, 0.4, received + sent, ""}, Verdict::passed, ""},
+      {"the two lines",
+       {0, false, 0.4, sent + received, ""},
+       Verdict::passed,
+       ""},
+      {"either order",
+       {0, false, 0.4, received + sent, ""},
+       Verdict::passed,
+       ""},
       {"lone processes",
        {0, false, 0.2, "needs 2 processors \nneeds 2 processors \n", ""},
        Verdict::failed,
@@ -34,21 +40,30 @@ TEST(Judge, VerdictAndReasonFromHowTheJobEnded) {
        {0, false, 0.4, sent + received + "hello\n", ""},
        Verdict::failed,
        "unexpected output:  process 0 : 777 has to sent to: 1"},
-      {"only one line", {0, false, 0.4, sent, ""}, Verdict::failed,
+      {"only one line",
+       {0, false, 0.4, sent, ""},
+       Verdict::failed,
        "unexpected output:  process 0 : 777 has to sent to: 1"},
       {"stderr says why",
-       {255, false, 2.1, "", "---------\n\nUCX ERROR no usable devices\nmore\n"},
+       {255, false, 2.1, "",
+        "---------\n\nUCX ERROR no usable devices\nmore\n"},
        Verdict::failed,
        "UCX ERROR no usable devices"},
-      {"status only", {143, false, 2.1, sent, ""}, Verdict::failed, "status 143"},
-      {"timed out", {255, true, 30.2, "", "APPLICATION TIMED OUT\n"},
+      {"status only",
+       {143, false, 2.1, sent, ""},
+       Verdict::failed,
+       "status 143"},
+      {"timed out",
+       {255, true, 30.2, "", "APPLICATION TIMED OUT\n"},
        Verdict::failed,
        "timed out after 30 s"},
       {"exchanged, then hung",
        {137, true, 40, received + sent, ""},
        Verdict::exchanged_then_hung,
        "exchanged, then hung: no exit within 30 s"},
-      {"one line, then hung", {137, true, 40, sent, ""}, Verdict::failed,
+      {"one line, then hung",
+       {137, true, 40, sent, ""},
+       Verdict::failed,
        "timed out after 30 s"},
   };
   for (const auto &c : cases) {
@@ -85,11 +100,17 @@ TEST(Suspects, NodesAndLinksThatTheFailuresPointAt) {
   };
   const Case cases[] = {
       {"a dead node in a ring",
-       {{"n1", "n2", 'P'}, {"n2", "n3", 'F'}, {"n3", "n4", 'F'}, {"n4", "n1", 'P'}},
+       {{"n1", "n2", 'P'},
+        {"n2", "n3", 'F'},
+        {"n3", "n4", 'F'},
+        {"n4", "n1", 'P'}},
        {"n3"},
        {}},
       {"a dead link in a ring",
-       {{"n1", "n2", 'F'}, {"n2", "n3", 'P'}, {"n3", "n4", 'P'}, {"n4", "n1", 'P'}},
+       {{"n1", "n2", 'F'},
+        {"n2", "n3", 'P'},
+        {"n3", "n4", 'P'},
+        {"n4", "n1", 'P'}},
        {},
        {"n1-n2"}},
       {"everything failed: nothing to tell a node from the launcher",
@@ -98,16 +119,26 @@ TEST(Suspects, NodesAndLinksThatTheFailuresPointAt) {
        {}},
       {"two nodes, failed", {{"n1", "n2", 'F'}}, {}, {}},
       {"a hang is no evidence against a link",
-       {{"n1", "n2", 'H'}, {"n2", "n3", 'P'}, {"n3", "n4", 'P'}, {"n4", "n1", 'P'}},
+       {{"n1", "n2", 'H'},
+        {"n2", "n3", 'P'},
+        {"n3", "n4", 'P'},
+        {"n4", "n1", 'P'}},
        {},
        {}},
       {"a hang is no evidence for a node either",
-       {{"n1", "n2", 'P'}, {"n2", "n3", 'H'}, {"n3", "n4", 'F'}, {"n4", "n1", 'P'}},
+       {{"n1", "n2", 'P'},
+        {"n2", "n3", 'H'},
+        {"n3", "n4", 'F'},
+        {"n4", "n1", 'P'}},
        {"n3"},
        {}},
       {"a node that passed once is not suspect",
-       {{"n1", "n2", 'P'}, {"n1", "n3", 'F'}, {"n2", "n3", 'P'}, {"n1", "n4", 'F'},
-        {"n2", "n4", 'P'}, {"n3", "n4", 'P'}},
+       {{"n1", "n2", 'P'},
+        {"n1", "n3", 'F'},
+        {"n2", "n3", 'P'},
+        {"n1", "n4", 'F'},
+        {"n2", "n4", 'P'},
+        {"n3", "n4", 'P'}},
        {},
        {"n1-n3", "n1-n4"}},
   };
@@ -124,14 +155,17 @@ TEST(Suspects, NodesAndLinksThatTheFailuresPointAt) {
 }
 
 std::vector<Result> sample() {
-  auto results = results_of(
-      {{"n1", "n2", 'P'}, {"n2", "n3", 'F'}, {"n3", "n4", 'F'}, {"n4", "n1", 'H'}});
+  auto results = results_of({{"n1", "n2", 'P'},
+                             {"n2", "n3", 'F'},
+                             {"n3", "n4", 'F'},
+                             {"n4", "n1", 'H'}});
   results[0].seconds = 0.5;
   results[3].round = 2;
   results[1].reason = "timed out after 30 s";
   results[1].status = 255;
   results[2].reason = "<bad> & \"worse\"";
-  results[2].err = "a\x01" "b\xff\n";
+  results[2].err = "a\x01"
+                   "b\xff\n";
   results[3].reason = "exchanged, then hung: no exit within 30 s";
   return results;
 }
@@ -139,7 +173,8 @@ std::vector<Result> sample() {
 TEST(Reports, JsonHoldsEveryPairOnceWithItsVerdict) {
   const auto results = sample();
   const auto json = nlohmann::json::parse(
-      sweep::to_json("ring", 30, results, sweep::find_suspects(results)).dump());
+      sweep::to_json("ring", 30, results, sweep::find_suspects(results))
+          .dump());
   EXPECT_EQ(json["pattern"], "ring");
   EXPECT_EQ(json["timeout"], 30);
   EXPECT_EQ(json["passed"], false);
@@ -170,7 +205,8 @@ TEST(Reports, JunitHasATestCaseForEachPairFailedWithItsReason) {
   for (const auto test : suite.children("testcase")) {
     names.emplace_back(test.attribute("name").value());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"n1-n2", "n2-n3", "n3-n4", "n4-n1"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"n1-n2", "n2-n3", "n3-n4", "n4-n1"}));
   const auto first = suite.child("testcase");
   EXPECT_FALSE(first.child("failure"));
   EXPECT_DOUBLE_EQ(first.attribute("time").as_double(), 0.5);
@@ -191,8 +227,9 @@ TEST(Reports, TableHasARowForEachPairThenTheSuspects) {
   const std::string table = out.str();
   EXPECT_NE(table.find("n1-n2  passed                  0.5"), std::string::npos)
       << table;
-  EXPECT_NE(table.find("n2-n3  failed                  0.0  timed out after 30 s"),
-            std::string::npos)
+  EXPECT_NE(
+      table.find("n2-n3  failed                  0.0  timed out after 30 s"),
+      std::string::npos)
       << table;
   EXPECT_NE(table.find("suspect nodes: n3\nsuspect links: none\n"),
             std::string::npos)
