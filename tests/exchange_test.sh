@@ -54,16 +54,15 @@ peer_sends)
   # a message never received; nothing else may go wrong.
   pair "$PEER" decoy 5 -- "$EXCHANGE"
   UCX_LOG_LEVEL=error run_job
-  if ((rc == 0)); then
-    expect_clean_success
-    expect_lines " process 1 : 5 has been received from: 0"
-  else
-    # The launcher may add its own report of the failed job.
+  if grep -q 'being freed has 1 unmatched message' "$work/err"; then
+    # The launcher may add its own report of the failed job, and may even
+    # call it a success (Hydra of MPICH 4.2 does, now and then).
     [[ $(grep received "$work/out") == " process 1 : 5 has been received from: 0" ]] ||
       fail "the receiver did not report the value sent with tag 0"
-    grep -q 'being freed has 1 unmatched message' "$work/err" ||
-      fail "status $rc, and not for the decoy left unreceived"
-    echo "the MPI library refused to end with the decoy unreceived"
+    echo "the MPI library refused to end with the decoy unreceived (status $rc)"
+  else
+    expect_clean_success
+    expect_lines " process 1 : 5 has been received from: 0"
   fi
   ;;
 lost_output)
