@@ -27,8 +27,9 @@ if [[ $MPI_IMPLEMENTATION == openmpi ]]; then
   plugin=pmix
   export "$RUNTIME_SSH_AGENT=$ssh_agent" "$RUNTIME_IF_INCLUDE=mgmt"
   # For srun, which has no --mca; exported, as srun --export would split
-  # the comma.
-  export OMPI_MCA_btl=tcp,self OMPI_MCA_btl_tcp_if_include=data
+  # the comma. ob1 with the TCP transport, as UCX would find that the hosts
+  # share one kernel.
+  export OMPI_MCA_pml=ob1 OMPI_MCA_btl=tcp,self OMPI_MCA_btl_tcp_if_include=data
 else
   plugin=pmi2
   export HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$ssh_agent
@@ -53,7 +54,7 @@ data_address() {
 mpiexec_job() {
   if [[ $MPI_IMPLEMENTATION == openmpi ]]; then
     cmd=(on "$1" "${MPIEXEC[@]}" --host "$1,$2" --map-by node -n 2 --timeout "$bound"
-      --mca btl tcp,self --mca btl_tcp_if_include data "$PROGRAM")
+      --mca pml ob1 --mca btl tcp,self --mca btl_tcp_if_include data "$PROGRAM")
   else
     cmd=(on "$1" env MPIEXEC_TIMEOUT="$bound" "${MPIEXEC[@]}" -hosts "$1,$2" -ppn 1 -n 2 "$PROGRAM")
   fi
