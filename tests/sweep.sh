@@ -54,6 +54,17 @@ hung_count() {
   jq '[.pairs[] | select(.verdict == "exchanged-then-hung")] | length' "$json"
 }
 
+# Open MPI's steps now and then hang in a fence of Slurm's PMIx plugin on a
+# healthy link (seen with Open MPI 5 and Slurm 24.11; the README says so):
+# a pair that timed out under srun with Open MPI is no evidence either.
+stalled_steps() {
+  if [[ $1 == srun && $MPI_IMPLEMENTATION == openmpi ]]; then
+    jq '[.pairs[] | select(.reason | startswith("timed out"))] | length' "$json"
+  else
+    echo 0
+  fi
+}
+
 # check LAUNCH PATTERN EXPECTATION: sweeps until EXPECTATION (a function)
 # holds. MPICH 4.0 sometimes hangs after a good exchange; a pair that did
 # is no evidence either way, so a sweep may be short of evidence by chance
@@ -71,8 +82,8 @@ check() {
         "$(hung_count) exchanged then hung: $(verdicts | tr '\n' ' ')"
       return
     fi
-    (($(hung_count) > 0)) || break
-    echo "$1 $2 $3: short of evidence after known hangs; again"
+    (($(hung_count) + $(stalled_steps "$1") > 0)) || break
+    echo "$1 $2 $3: short of evidence after known hangs; again: $(verdicts | tr '\n' ' ')"
   done
   fail "$1 $2 $3 does not hold: status $rc; $(cat "$work/out" "$work/err")"
 }
@@ -101,14 +112,19 @@ link_named() {
 # installed beside it.
 cp "$PROGRAM" "$CLUSTER_DIR/bin/exchange.$MPI_IMPLEMENTATION"
 batch_sweep=$(dirname "$batch_script")/sweep.sbatch
-run on node1 sbatch --wait --parsable --nodes="$CLUSTER_SIZE" --chdir="$CLUSTER_DIR/jobs" \
-  --export="ALL,SWEEP=$SWEEP,SWEEP_TIMEOUT=$timeout" "$batch_sweep"
-job=$(head -n1 "$work/out")
-table=$CLUSTER_DIR/jobs/exchange-sweep-$job.out
-junit=$CLUSTER_DIR/jobs/exchange-sweep-$job.xml
-[[ -s $table && -s $junit ]] || fail "sbatch sweep.sbatch (status $rc) wrote no table or no JUnit report"
-rows=$(grep -cE '^node[0-9]+-node[0-9]+ +(passed|exchanged-then-hung) ' "$table")
-cases=$(grep -c '<testcase ' "$junit")
+for attempt in 1 2 3; do
+  run on node1 sbatch --wait --parsable --nodes="$CLUSTER_SIZE" --chdir="$CLUSTER_DIR/jobs" \
+    --export="ALL,SWEEP=$SWEEP,SWEEP_TIMEOUT=$timeout" "$batch_sweep"
+  job=$(head -n1 "$work/out")
+  table=$CLUSTER_DIR/jobs/exchange-sweep-$job.out
+  junit=$CLUSTER_DIR/jobs/exchange-sweep-$job.xml
+  [[ -s $table && -s $junit ]] || fail "sbatch sweep.sbatch (status $rc) wrote no table or no JUnit report"
+  rows=$(grep -cE '^node[0-9]+-node[0-9]+ +(passed|exchanged-then-hung) ' "$table")
+  cases=$(grep -c '<testcase ' "$junit")
+  ((rows < CLUSTER_SIZE)) && [[ $MPI_IMPLEMENTATION == openmpi ]] &&
+    grep -q 'timed out' "$table" && { echo "sbatch sweep.sbatch: a stalled step; again"; continue; }
+  break
+done
 ((rows == CLUSTER_SIZE && cases == CLUSTER_SIZE)) ||
   fail "sbatch sweep.sbatch: $rows good rows, $cases test cases, not $CLUSTER_SIZE: $(cat "$table")"
 ((rc == 0)) || grep -q exchanged-then-hung "$table" || fail "sbatch sweep.sbatch: status $rc"
