@@ -1,231 +1,405 @@
 #include "launch.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <iterator>
-#include <string>
-
-extern char **environ; // NOLINT: the process's own environment, from libc
+#include <functional>
+#include <queue>
+#include <set>
 
 namespace sweep {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Set from signal handlers: how often the sweep was asked to stop.
+volatile std::sig_atomic_t stops = 0; // NOLINT
 
-// Set by stop_all() from a signal handler, so a flag of the process's own.
-volatile std::sig_atomic_t stopping = 0; // NOLINT
-
-// How long a launcher that outlived its bound is given to end its job
-// before its whole process group is killed.
-constexpr double grace = 10;
-
-double since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+std::string &failure_text() {
+  static std::string text;
+  return text;
 }
 
-// A job in flight: its launcher's process, which leads a process group of
-// its own, and the pipes of its two output streams.
-struct Job {
-  pid_t pid = -1;
-  std::array<int, 2> pipes{-1, -1};
-  Clock::time_point start;
-  double exited_at = -1;
-  std::string step;
-  int stage = 0; // how far ending it has gone: 0 not at all, 2 SIGKILL
-  Outcome outcome;
-};
+// After its bound: how long mpiexec is left to end the job by its own
+// bound, when a step still there is looked for, and when what is left of
+// a launcher's group is killed.
+constexpr double mpiexec_own_bound = 3;
+constexpr double step_check = 3;
+constexpr double last_resort = 10;
+// A launcher's streams are read this long after it ended; what something
+// it started writes later is not the job's.
+constexpr double streams_after_end = 2;
+// squeue and scancel are bounded too; steps to look for are gathered this
+// long, so that the stuck steps of a round are looked for at once.
+constexpr double helper_bound = 10;
+constexpr double gather_steps = 0.25;
 
-bool running(const Job &job) { return job.pid > 0 && job.exited_at < 0; }
-bool reading(const Job &job) { return job.pipes[0] >= 0 || job.pipes[1] >= 0; }
-
-// Whole strings as the C arrays that exec wants; they live as long as this.
-class Strings {
-public:
-  explicit Strings(std::vector<std::string> strings)
-      : strings_(std::move(strings)) {
-    std::transform(strings_.begin(), strings_.end(),
-                   std::back_inserter(pointers_),
-                   [](std::string &text) { return text.data(); });
-    pointers_.push_back(nullptr);
-  }
-  char **get() { return pointers_.data(); }
-
-private:
-  std::vector<std::string> strings_;
-  std::vector<char *> pointers_;
-};
-
-// Starts ARGV with its output to two pipes, in a process group of its own
-// so that what it starts can be signalled with it, with EXTRA (NAME=VALUE,
-// or nothing) added to its environment.
-Job start(const std::vector<std::string> &argv, const std::string &extra) {
-  Job job;
-  std::array<int, 2> out{-1, -1};
-  std::array<int, 2> err{-1, -1};
-  if (pipe2(out.data(), O_CLOEXEC) != 0 || pipe2(err.data(), O_CLOEXEC) != 0) {
-    job.outcome.status = 127;
-    job.outcome.err = std::string("exchange-sweep: pipe: ") + strerror(errno);
-    return job;
-  }
-  Strings args(argv);
-  std::vector<std::string> environment;
-  if (!extra.empty()) {
-    environment.push_back(extra);
-  }
-  for (char **variable = environ; *variable != nullptr; ++variable) {
-    environment.emplace_back(*variable);
-  }
-  Strings envp(environment);
-  job.start = Clock::now();
-  job.pid = fork();
-  if (job.pid == 0) {
-    setpgid(0, 0);
-    const int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    execvpe(args.get()[0], args.get(), envp.get());
-    (void)std::fprintf(stderr, "exchange-sweep: cannot start %s: %s\n",
-                       argv[0].c_str(), strerror(errno));
-    _exit(127);
-  }
-  if (job.pid > 0) {
-    // Also here, so that the group exists before it is ever signalled.
-    setpgid(job.pid, job.pid);
-  } else {
-    job.outcome.status = 127;
-    job.outcome.err = std::string("exchange-sweep: fork: ") + strerror(errno);
-  }
-  close(out[1]);
-  close(err[1]);
-  job.pipes = {out[0], err[0]};
-  return job;
+double seconds_between(Clock::time_point from, Clock::time_point until) {
+  return std::chrono::duration<double>(until - from).count();
 }
 
-void close_pipes(Job &job) {
-  for (int &pipe : job.pipes) {
-    if (pipe >= 0) {
-      close(pipe);
-      pipe = -1;
-    }
-  }
-}
-
-// Reads what there is on one of a job's pipes; closes it at its end.
-void drain(int &pipe, std::string &into) {
-  std::array<char, 4096> buffer{};
-  const ssize_t got = read(pipe, buffer.data(), buffer.size());
-  if (got > 0) {
-    into.append(buffer.data(), static_cast<std::size_t>(got));
-  } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-    close(pipe);
-    pipe = -1;
-  }
-}
-
-void reap(Job &job) {
-  int status = 0;
-  if (!running(job) || waitpid(job.pid, &status, WNOHANG) != job.pid) {
-    return;
-  }
-  job.exited_at = since(job.start);
-  job.outcome.seconds = job.exited_at;
-  job.outcome.status = WIFEXITED(status)     ? WEXITSTATUS(status)
-                       : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                             : 1;
-}
-
-// Waits up to MILLISECONDS for output from the jobs, and reads it.
-void read_output(std::vector<Job> &jobs, int milliseconds) {
-  std::vector<pollfd> watched;
-  for (const auto &job : jobs) {
-    for (const int pipe : job.pipes) {
-      if (pipe >= 0) {
-        watched.push_back({pipe, POLLIN, 0});
-      }
-    }
-  }
-  poll(watched.data(), watched.size(), milliseconds);
-  for (const auto &ready : watched) {
-    if (ready.revents == 0) {
-      continue;
-    }
-    for (auto &job : jobs) {
-      if (job.pipes[0] == ready.fd) {
-        drain(job.pipes[0], job.outcome.out);
-      } else if (job.pipes[1] == ready.fd) {
-        drain(job.pipes[1], job.outcome.err);
-      }
-    }
-  }
-}
-
-// Cancels the srun step named NAME through Slurm, which ends its tasks on
-// every node; killing srun alone would leave them running.
-void cancel_step(const std::string &name) {
-  const Captured found = capture(
-      {"squeue", "--noheader", "--steps", "--name=" + name, "--format=%i"}, 10);
-  std::size_t from = 0;
-  while (from < found.out.size()) {
-    const std::size_t end = found.out.find('\n', from);
-    const std::string step = found.out.substr(from, end - from);
-    if (!step.empty()) {
-      capture({"scancel", "--signal=KILL", step}, 10);
-    }
-    from = end == std::string::npos ? end : end + 1;
-  }
-}
-
-// Ends a job that outlived its bound, a step further at each call: an
-// srun step is cancelled through Slurm at once; mpiexec is given a few
-// seconds for its own time bound, which ends the ranks on the other node
-// too, then a SIGTERM that it passes on; last, the whole group is killed.
-void escalate(Job &job, const Launch &launch, double elapsed) {
-  if (job.stage == 0 && launch.launcher == Launcher::srun) {
-    cancel_step(job.step);
-    job.stage = 1;
-  } else if (job.stage == 0 && elapsed >= launch.timeout + 3) {
-    kill(-job.pid, SIGTERM);
-    job.stage = 1;
-  } else if (job.stage == 1 && elapsed >= launch.timeout + grace) {
-    kill(-job.pid, SIGKILL);
-    job.stage = 2;
-  }
-}
-
-// One look at a job: reaped if it ended, pushed towards its end if it
-// outlived its bound. Something the launcher started may hold its output
-// open after it ended; what comes after that is not the job's.
-void tend(Job &job, const Launch &launch) {
-  reap(job);
-  const double elapsed = since(job.start);
-  if (running(job) && (elapsed >= launch.timeout || stopping != 0)) {
-    escalate(job, launch, stopping != 0 ? launch.timeout + grace : elapsed);
-  } else if (!running(job) && elapsed > job.exited_at + 2) {
-    close_pipes(job);
-  }
+Clock::time_point after(Clock::time_point from, double seconds) {
+  return from + std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::duration<double>(seconds));
 }
 
 std::string whole_seconds(double seconds) {
   return std::to_string(static_cast<long>(std::ceil(seconds)));
 }
 
+// Where ending a job has got to.
+enum class Stage { running, own_bound, terminated, killed };
+
+struct Job {
+  std::size_t process = Watch::none;
+  std::string step;
+  Stage stage = Stage::running;
+  Clock::time_point next; // when it is looked at again
+  bool timed_out = false;
+  bool cut_short = false;
+  bool ended_by_us = false;
+  bool done = false;
+  Outcome outcome;
+};
+
+class RoundRun {
+public:
+  RoundRun(const Launch &launch, const sweep::Round &pairs,
+           const Environment &environment)
+      : launch_(launch), pairs_(pairs), environment_(environment),
+        jobs_(pairs.size()) {}
+
+  std::vector<Outcome> run() {
+    const std::size_t most =
+        launch_.parallel == 0 ? pairs_.size() : launch_.parallel;
+    while (true) {
+      while (next_ < pairs_.size() && running_ < most && stops == 0 &&
+             failure_text().empty()) {
+        begin(next_++);
+      }
+      heed_stops();
+      if (next_ == pairs_.size() && running_ == 0 && helpers_idle()) {
+        break;
+      }
+      watch_.wait(until_next());
+      tend();
+    }
+    std::vector<Outcome> outcomes;
+    for (auto &job : jobs_) {
+      job.outcome.timed_out = job.timed_out;
+      job.outcome.cut_short = job.cut_short && !job.timed_out;
+      outcomes.push_back(std::move(job.outcome));
+    }
+    return outcomes;
+  }
+
+private:
+  // Asked to stop: what has not started never will, and every job is
+  // ended now; asked again, killed.
+  void heed_stops() {
+    const bool stopping = stops != 0 || !failure_text().empty();
+    if (stopping && stopped_at_ == 0) {
+      stopped_at_ = 1;
+      for (std::size_t i = next_; i < pairs_.size(); ++i) {
+        jobs_[i].cut_short = true;
+        jobs_[i].done = true;
+      }
+      next_ = pairs_.size();
+      for (auto &job : jobs_) {
+        stop(job);
+      }
+    }
+    if (stops > 1 && stopped_at_ == 1) {
+      stopped_at_ = 2;
+      for (auto &job : jobs_) {
+        kill_now(job);
+      }
+    }
+  }
+
+  void begin(std::size_t index) {
+    static unsigned long steps = 0;
+    Job &job = jobs_[index];
+    job.step = "exchange-sweep." + std::to_string(getpid()) + "." +
+               std::to_string(++steps);
+    std::string error;
+    int code = 0;
+    job.process = watch_.start(job_command(launch_, pairs_[index], job.step),
+                               environment_, error, code);
+    if (job.process == Watch::none) {
+      if (code == EMFILE || code == ENFILE || code == EAGAIN ||
+          code == ENOMEM) {
+        failure_text() = "cannot start a pair's job: " + error;
+        job.cut_short = true;
+      } else {
+        job.outcome.status = 127;
+        job.outcome.err = "exchange-sweep: " + error + "\n";
+      }
+      job.done = true;
+      return;
+    }
+    ++running_;
+    job_of_process_.resize(watch_.size(), Watch::none);
+    job_of_process_[job.process] = index;
+    schedule(index, after(watch_[job.process].start, launch_.timeout));
+  }
+
+  void schedule(std::size_t index, Clock::time_point when) {
+    jobs_[index].next = when;
+    timers_.push({when, index});
+  }
+
+  double until_next() {
+    while (!timers_.empty() &&
+           (jobs_[timers_.top().second].done ||
+            jobs_[timers_.top().second].next != timers_.top().first)) {
+      timers_.pop();
+    }
+    double wait = 1;
+    if (!timers_.empty()) {
+      wait = seconds_between(Clock::now(), timers_.top().first);
+    }
+    if (helper_ == Watch::none && !wanted_.empty()) {
+      wait = std::min(wait, gather_steps -
+                                seconds_between(wanted_since_, Clock::now()));
+    }
+    return std::max(0.0, wait);
+  }
+
+  // Sends the launcher the signal that ends its job, and looks again later.
+  void terminate(std::size_t index) {
+    Job &job = jobs_[index];
+    Process &process = watch_[job.process];
+    job.ended_by_us = true;
+    process.end_group = true;
+    signal_process(process.pid, SIGTERM);
+    job.stage = Stage::terminated;
+    schedule(index, after(Clock::now(), launch_.launcher == Launcher::srun
+                                            ? step_check
+                                            : last_resort - step_check));
+  }
+
+  // Kills its whole group now; one that has ended already has had its
+  // group killed as it was reaped, and its pid may be another's by now.
+  void kill_now(Job &job) {
+    if (job.process == Watch::none || job.done || watch_[job.process].ended) {
+      return;
+    }
+    if (launch_.launcher == Launcher::srun) {
+      want(job.step);
+    }
+    watch_[job.process].end_group = true;
+    signal_group(watch_[job.process].pid, SIGKILL);
+    job.ended_by_us = true;
+    job.stage = Stage::killed;
+  }
+
+  void stop(Job &job) {
+    if (job.done || job.process == Watch::none || watch_[job.process].ended) {
+      return;
+    }
+    if (!job.timed_out) {
+      job.cut_short = true;
+    }
+    if (job.stage == Stage::running || job.stage == Stage::own_bound) {
+      terminate(static_cast<std::size_t>(&job - jobs_.data()));
+    }
+  }
+
+  // A job whose time has come: at its bound, then at each stage of
+  // ending it.
+  void due(std::size_t index) {
+    Job &job = jobs_[index];
+    if (watch_[job.process].ended) {
+      return;
+    }
+    switch (job.stage) {
+    case Stage::running:
+      job.timed_out = true;
+      // Nothing it started may outlive it.
+      watch_[job.process].end_group = true;
+      if (launch_.launcher == Launcher::mpiexec) {
+        job.stage = Stage::own_bound;
+        schedule(index, after(Clock::now(), mpiexec_own_bound));
+      } else {
+        terminate(index);
+      }
+      break;
+    case Stage::own_bound:
+      terminate(index);
+      break;
+    case Stage::terminated:
+      if (launch_.launcher == Launcher::srun) {
+        want(job.step);
+      }
+      job.stage = Stage::killed;
+      schedule(index, after(Clock::now(), last_resort - step_check));
+      break;
+    case Stage::killed:
+      kill_now(job);
+      break;
+    }
+  }
+
+  void tend() {
+    const auto now = Clock::now();
+    while (!timers_.empty() && timers_.top().first <= now) {
+      const auto [when, index] = timers_.top();
+      timers_.pop();
+      const Job &job = jobs_[index];
+      if (!job.done && job.next == when) {
+        if (watch_[job.process].ended) {
+          finish_if_ended(index, now);
+        } else {
+          due(index);
+        }
+      }
+    }
+    for (const std::size_t process : watch_.take_changed()) {
+      if (process < job_of_process_.size() &&
+          job_of_process_[process] != Watch::none) {
+        finish_if_ended(job_of_process_[process], now);
+      }
+    }
+    tend_helpers();
+  }
+
+  void finish_if_ended(std::size_t index, Clock::time_point now) {
+    Job &job = jobs_[index];
+    if (job.done || job.process == Watch::none) {
+      return;
+    }
+    Process &process = watch_[job.process];
+    if (!process.ended) {
+      return;
+    }
+    if (process.out.fd >= 0 || process.err.fd >= 0) {
+      const auto last =
+          after(process.start, process.ended_after + streams_after_end);
+      if (now < last) {
+        schedule(index, last);
+        return;
+      }
+      watch_.close_streams(job.process);
+    }
+    if ((job.ended_by_us || job.timed_out) &&
+        launch_.launcher == Launcher::srun) {
+      // It had to be ended: a step that is still there is cancelled.
+      want(job.step);
+    }
+    if (process.ended_after >= launch_.timeout) {
+      job.timed_out = true;
+    }
+    job.outcome.status = process.status;
+    job.outcome.seconds = process.ended_after;
+    job.outcome.out = std::move(process.out.kept);
+    job.outcome.err = std::move(process.err.kept);
+    job.outcome.dropped = process.out.dropped + process.err.dropped;
+    job.done = true;
+    --running_;
+  }
+
+  // A step to look for and cancel, unless it was cancelled already.
+  void want(const std::string &step) {
+    if (cancelled_.count(step) > 0) {
+      return;
+    }
+    if (wanted_.empty()) {
+      wanted_since_ = Clock::now();
+    }
+    wanted_.insert(step);
+  }
+
+  // squeue and scancel, one at a time, each for every step wanted so far.
+  bool helpers_idle() const {
+    return helper_ == Watch::none &&
+           (wanted_.empty() || launch_.job.id.empty());
+  }
+
+  void tend_helpers() {
+    if (launch_.job.id.empty()) {
+      wanted_.clear();
+      return;
+    }
+    if (helper_ != Watch::none) {
+      Process &process = watch_[helper_];
+      const double elapsed = seconds_between(process.start, Clock::now());
+      if (!process.ended && elapsed > helper_bound) {
+        signal_group(process.pid, SIGKILL);
+      }
+      if (!process.ended ||
+          ((process.out.fd >= 0 || process.err.fd >= 0) &&
+           elapsed < process.ended_after + streams_after_end)) {
+        return;
+      }
+      watch_.close_streams(helper_);
+      helper_ = Watch::none;
+      if (listing_) {
+        listing_ = false;
+        const auto found =
+            steps_to_cancel(process.out.kept, launch_.job, asked_);
+        asked_.clear();
+        std::vector<std::string> ids;
+        for (const auto &[name, id] : found) {
+          cancelled_.insert(name);
+          ids.push_back(id);
+        }
+        if (!ids.empty()) {
+          start_helper(cancel_command(ids));
+        }
+        return;
+      }
+    }
+    if (helper_ == Watch::none && !wanted_.empty() &&
+        seconds_between(wanted_since_, Clock::now()) >= gather_steps) {
+      asked_.swap(wanted_);
+      wanted_.clear();
+      listing_ = true;
+      start_helper(list_steps_command(launch_.job));
+    }
+  }
+
+  void start_helper(const std::vector<std::string> &command) {
+    std::string error;
+    int code = 0;
+    helper_ = watch_.start(command, environment_, error, code);
+    if (helper_ == Watch::none) {
+      listing_ = false;
+      asked_.clear();
+    }
+  }
+
+  const Launch &launch_;
+  const sweep::Round &pairs_;
+  const Environment &environment_;
+  std::vector<Job> jobs_;
+  Watch watch_;
+  std::vector<std::size_t> job_of_process_;
+  std::size_t next_ = 0; // the next pair to start
+  std::size_t running_ = 0;
+  int stopped_at_ = 0;
+  using Timer = std::pair<Clock::time_point, std::size_t>;
+  std::priority_queue<Timer, std::vector<Timer>, std::greater<>> timers_;
+  std::set<std::string> wanted_;    // steps to look for and cancel
+  std::set<std::string> asked_;     // those the running squeue looks for
+  std::set<std::string> cancelled_; // looked for once, and cancelled if found
+  Clock::time_point wanted_since_;
+  std::size_t helper_ = Watch::none;
+  bool listing_ = false;
+};
+
 } // namespace
 
-void stop_all() { stopping = 1; }
+int stop_requests() { return stops; }
+
+void request_stop() {
+  if (stops < 2) {
+    stops = stops + 1;
+  }
+  wake();
+}
+
+const std::string &failure() { return failure_text(); }
 
 std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
                                      const std::string &step) {
@@ -260,55 +434,33 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
           launch.program};
 }
 
-std::vector<Outcome> run_round(const Launch &launch, const Round &round) {
-  static int steps = 0;
-  std::vector<Job> jobs;
-  for (const auto &pair : round) {
-    const std::string step = "exchange-sweep." + std::to_string(getpid()) +
-                             "." + std::to_string(++steps);
-    std::string extra;
-    if (launch.launcher == Launcher::mpiexec && launch.mpi == Mpi::mpich) {
-      // Hydra takes its bound from the environment only.
-      extra = "MPIEXEC_TIMEOUT=" + whole_seconds(launch.timeout);
-    }
-    jobs.push_back(start(job_command(launch, pair, step), extra));
-    jobs.back().step = step;
+std::vector<std::string> added_environment(const Launch &launch) {
+  if (launch.launcher == Launcher::mpiexec && launch.mpi == Mpi::mpich) {
+    // Hydra takes its bound from the environment only, and counts it in
+    // whole seconds of the clock: a job that ends just after a second
+    // turns may find its bound a second short, and its launcher ends it in
+    // error. A second more keeps the sweep's own bound the one that holds.
+    return {"MPIEXEC_TIMEOUT=" +
+            std::to_string(static_cast<long>(std::ceil(launch.timeout)) + 1)};
   }
-  for (;;) {
-    bool busy = false;
-    for (auto &job : jobs) {
-      tend(job, launch);
-      busy = busy || running(job) || reading(job);
-    }
-    if (!busy) {
-      break;
-    }
-    read_output(jobs, 100);
-  }
-  std::vector<Outcome> outcomes;
-  for (auto &job : jobs) {
-    job.outcome.timed_out = job.exited_at >= launch.timeout || job.stage > 0;
-    outcomes.push_back(job.outcome);
-  }
-  return outcomes;
+  return {};
 }
 
-Captured capture(const std::vector<std::string> &argv, double seconds) {
-  std::vector<Job> jobs{start(argv, "")};
-  Job &job = jobs.front();
-  while (running(job) || reading(job)) {
-    reap(job);
-    if (running(job) && since(job.start) > seconds && job.stage == 0) {
-      kill(-job.pid, SIGKILL);
-      job.stage = 2;
-    }
-    if (!running(job) && since(job.start) > job.exited_at + 2) {
-      break;
-    }
-    read_output(jobs, 100);
+std::vector<std::string> removed_environment(const Launch &launch) {
+  if (launch.launcher == Launcher::srun) {
+    // Without them srun gives each step its own two nodes as the job's.
+    // With them, Slurm's PMIx plugin counts a node by its place in the
+    // whole allocation in some places and in the step in others, and the
+    // two stepds of a pair that does not hold the allocation's first nodes
+    // can wait for each other for ever.
+    return {"SLURM_JOB_NODELIST", "SLURM_NODELIST"};
   }
-  close_pipes(job);
-  return {job.outcome.status, job.outcome.out};
+  return {};
+}
+
+std::vector<Outcome> run_round(const Launch &launch, const sweep::Round &round,
+                               const Environment &environment) {
+  return RoundRun(launch, round, environment).run();
 }
 
 } // namespace sweep

@@ -1,16 +1,22 @@
 // exchange-sweep: runs exchange between pairs of nodes, in rounds of
-// disjoint pairs, each pair bounded in time; reports every pair, and names
-// the nodes and links that the failures point at.
+// disjoint pairs, each pair bounded in time; tries again what did not
+// pass and confirms each failing node with a known-good partner; reports
+// every pair, and names the nodes and links that the evidence points at.
+#include "blame.h"
 #include "launch.h"
 #include "nodes.h"
 #include "options.h"
+#include "output.h"
 #include "report.h"
 #include "schedule.h"
+#include "sweep.h"
+#include "text.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -18,18 +24,19 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <string_view>
 
 namespace {
 
 using namespace sweep;
 
-// The signal that stopped the sweep; set from its handler.
+// The first signal that stopped the sweep; set from its handler.
 volatile std::sig_atomic_t caught = 0; // NOLINT
 
 extern "C" void on_signal(int signal) {
-  caught = signal;
-  stop_all();
+  if (caught == 0) {
+    caught = signal;
+  }
+  request_stop();
 }
 
 // What stops the sweep before it starts: one line, status 2.
@@ -62,40 +69,60 @@ bool on_path(const std::string &name) {
 void check_program(const std::string &program) {
   struct stat info {};
   if (stat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    throw Refusal("PROGRAM " + program + " is not a file");
+    throw Refusal("PROGRAM " + one_line(program) + " is not a file");
   }
   if (access(program.c_str(), X_OK) != 0) {
-    throw Refusal("PROGRAM " + program + " is not executable");
+    throw Refusal("PROGRAM " + one_line(program) + " is not executable");
   }
+}
+
+std::vector<std::string> allocation_nodes() {
+  const char *list = std::getenv("SLURM_JOB_NODELIST");
+  if (list == nullptr) {
+    throw Refusal("no nodes: give --hosts or --hostfile, or run inside a "
+                  "Slurm allocation");
+  }
+  const Captured expanded =
+      capture({"scontrol", "show", "hostnames", list}, 30, Keep::all);
+  if (expanded.status != 0 || !expanded.complete) {
+    throw Refusal("scontrol could not expand SLURM_JOB_NODELIST=" +
+                  one_line(list));
+  }
+  std::vector<std::string> nodes;
+  std::istringstream names(expanded.out);
+  for (std::string name; std::getline(names, name);) {
+    const std::string why = host_name_problem(name);
+    if (!why.empty()) {
+      throw Refusal("Slurm's node list: " + why);
+    }
+    nodes.push_back(name);
+  }
+  return nodes;
 }
 
 // The nodes to pair, and whether they are a Slurm allocation's.
 std::vector<std::string> find_nodes(const Options &options, Launch &launch) {
   std::vector<std::string> nodes = options.hosts;
+  for (const auto &node : nodes) {
+    const std::string why = host_name_problem(node);
+    if (!why.empty()) {
+      throw Refusal("--hosts: " + why);
+    }
+  }
   if (!options.hostfile.empty()) {
     std::ifstream file(options.hostfile);
     if (!file) {
-      throw Refusal("cannot read host file " + options.hostfile);
+      throw Refusal("cannot read host file " + one_line(options.hostfile));
     }
-    nodes = read_hostfile(file);
+    std::string problem;
+    nodes = read_hostfile(file, problem);
+    if (!problem.empty()) {
+      throw Refusal("host file " + one_line(options.hostfile) + ", " + problem);
+    }
   } else if (options.hosts.empty()) {
-    const char *list = std::getenv("SLURM_JOB_NODELIST");
-    if (list == nullptr) {
-      throw Refusal("no nodes: give --hosts or --hostfile, or run inside a "
-                    "Slurm allocation");
-    }
-    const Captured expanded =
-        capture({"scontrol", "show", "hostnames", list}, 30);
-    if (expanded.status != 0) {
-      throw Refusal(std::string("scontrol could not expand "
-                                "SLURM_JOB_NODELIST=") +
-                    list);
-    }
-    std::istringstream names(expanded.out);
-    for (std::string name; std::getline(names, name);) {
-      nodes.push_back(name);
-    }
+    nodes = allocation_nodes();
     launch.launcher = Launcher::srun;
+    launch.job = own_job();
   }
   std::set<std::string> seen;
   for (const auto &node : nodes) {
@@ -113,7 +140,7 @@ std::vector<std::string> find_nodes(const Options &options, Launch &launch) {
 void choose_mpi(const Options &options, Launch &launch) {
   const auto mpi = options.mpi ? options.mpi : linked_mpi(options.program);
   if (!mpi) {
-    throw Refusal("cannot tell which MPI " + options.program +
+    throw Refusal("cannot tell which MPI " + one_line(options.program) +
                   " is linked against; name it with --mpi");
   }
   launch.mpi = *mpi;
@@ -126,91 +153,128 @@ void choose_mpi(const Options &options, Launch &launch) {
   }
 }
 
-// Runs the rounds one after another, saying how each went.
-std::vector<Result> sweep_rounds(const std::vector<Round> &rounds,
-                                 const Launch &launch) {
-  std::vector<Result> results;
-  for (std::size_t index = 0; index < rounds.size() && caught == 0; ++index) {
-    const Round &round = rounds[index];
-    const auto outcomes = run_round(launch, round);
-    int failed = 0;
-    int hung = 0;
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      results.push_back(judge(round[i], outcomes[i], launch.timeout));
-      results.back().round = static_cast<int>(index) + 1;
-      failed += results.back().verdict == Verdict::failed ? 1 : 0;
-      hung += results.back().verdict == Verdict::exchanged_then_hung ? 1 : 0;
-    }
-    std::cerr << "round " << index + 1 << "/" << rounds.size() << ": "
-              << round.size() << (round.size() == 1 ? " pair, " : " pairs, ")
-              << failed << " failed";
-    if (hung > 0) {
-      std::cerr << ", " << hung << " exchanged then hung";
-    }
-    std::cerr << "\n";
+OutputFile output(const std::string &path) {
+  if (path.empty()) {
+    return {};
   }
-  return results;
+  try {
+    return OutputFile(path);
+  } catch (const OutputError &error) {
+    throw Refusal(one_line(error.what()));
+  }
 }
 
-void write_file(const std::string &file, std::string_view text) {
-  std::ofstream out(file);
-  out << text;
-  out.close();
-  if (!out) {
-    throw Refusal("cannot write " + file);
+// One line on standard error for each round.
+void tell_round(int number, const char *kind, const Round &round,
+                const std::vector<Attempt> &tries) {
+  int failed = 0;
+  int hung = 0;
+  int cut = 0;
+  for (const auto &attempt : tries) {
+    failed += attempt.verdict == Verdict::failed ? 1 : 0;
+    hung += attempt.verdict == Verdict::exchanged_then_hung ? 1 : 0;
+    cut += attempt.verdict == Verdict::not_run ? 1 : 0;
   }
+  std::cerr << "round " << number << " (" << kind << "): " << round.size()
+            << (round.size() == 1 ? " pair, " : " pairs, ") << failed
+            << " failed";
+  if (hung > 0) {
+    std::cerr << ", " << hung << " exchanged then hung";
+  }
+  if (cut > 0) {
+    std::cerr << ", " << cut << " cut short";
+  }
+  std::cerr << "\n";
+}
+
+Usage usage_since(std::chrono::steady_clock::time_point start,
+                  std::size_t descriptors) {
+  Usage usage;
+  usage.wall_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
+  rusage self{};
+  getrusage(RUSAGE_SELF, &self);
+  usage.cpu_seconds =
+      static_cast<double>(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+      static_cast<double>(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+  usage.max_rss_kib = self.ru_maxrss; // NOLINT: glibc's rusage holds unions
+  usage.max_descriptors = descriptors + Watch::peak_pipes();
+  return usage;
 }
 
 int run(const Options &options) {
+  const auto start = std::chrono::steady_clock::now();
   check_program(options.program);
   Launch launch;
   launch.program = options.program;
   launch.timeout = options.timeout;
-  const auto nodes = find_nodes(options, launch);
+  Plan plan;
+  plan.nodes = find_nodes(options, launch);
   choose_mpi(options, launch);
+  OutputFile json = output(options.json);
+  OutputFile junit = output(options.junit);
 
-  struct sigaction action {};
-  action.sa_handler = on_signal;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal, &action, nullptr);
-  }
-  const auto rounds = options.pattern == "all" ? all_pairs(nodes) : ring(nodes);
-  const auto results = sweep_rounds(rounds, launch);
+  plan.pattern =
+      options.pattern == "all" ? all_pairs(plan.nodes) : ring(plan.nodes);
+  plan.retries = options.retries;
+  plan.timeout = options.timeout;
+  const Environment environment(added_environment(launch),
+                                removed_environment(launch));
+  const std::size_t descriptors = Watch::open_descriptors();
+  const Swept swept = run_sweep(
+      plan,
+      [&](const Round &round) { return run_round(launch, round, environment); },
+      [] { return stop_requests() > 0 || !failure().empty(); }, tell_round);
 
-  const Suspects suspects = find_suspects(results);
-  write_table(std::cout, results, suspects);
+  Report report;
+  report.pattern = options.pattern;
+  report.timeout = options.timeout;
+  report.retries = options.retries;
+  report.nodes = plan.nodes.size();
+  report.records = swept.records;
+  report.complete = swept.complete;
+  report.signal = caught;
+  report.findings = attribute(report.records, report.nodes);
+  report.usage = usage_since(start, descriptors);
+  write_table(std::cout, report);
   std::cout.flush();
-  if (!options.json.empty()) {
-    write_file(
-        options.json,
-        to_json(options.pattern, options.timeout, results, suspects).dump(2) +
-            "\n");
+  if (json.wanted()) {
+    json.commit(to_json(report).dump(2, ' ', false,
+                                     nlohmann::json::error_handler_t::replace) +
+                "\n");
   }
-  if (!options.junit.empty()) {
-    write_file(options.junit, to_junit(options.pattern, results));
+  if (junit.wanted()) {
+    junit.commit(to_junit(report));
+  }
+  if (!failure().empty()) {
+    std::cerr << "exchange-sweep: " << failure() << "\n";
+    return 2;
   }
   if (caught != 0) {
     return 128 + caught;
   }
-  const bool all_passed =
-      std::all_of(results.begin(), results.end(), [](const Result &result) {
-        return result.verdict == Verdict::passed;
-      });
-  return all_passed ? 0 : 1;
+  if (report.findings.global_fault) {
+    return 3;
+  }
+  return all_clear(report) ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  const Parsed parsed = parse_options(argc, argv, program_beside_me());
-  if (!parsed.options) {
-    (parsed.status == 0 ? std::cout : std::cerr) << parsed.message << "\n";
-    return parsed.status;
-  }
+  prepare_signals(on_signal);
   try {
+    const Parsed parsed = parse_options(argc, argv, program_beside_me());
+    if (!parsed.options) {
+      (parsed.status == 0 ? std::cout : std::cerr) << parsed.message << "\n";
+      return parsed.status;
+    }
     return run(*parsed.options);
   } catch (const Refusal &refusal) {
     std::cerr << "exchange-sweep: " << refusal.what() << "\n";
-    return 2;
+  } catch (const std::exception &error) {
+    std::cerr << "exchange-sweep: " << one_line(error.what()) << "\n";
   }
+  return 2;
 }

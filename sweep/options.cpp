@@ -31,6 +31,9 @@ Parsed parse_options(int argc, const char *const *argv,
                        : "'" + text + "' is not a positive number of seconds";
           },
           "SECONDS"));
+  app.add_option("--retries", options.retries,
+                 "further tries of a pair that did not pass (default 1)")
+      ->check(CLI::Range(0, 10));
   app.add_option("--json", options.json, "write the results as JSON to FILE");
   app.add_option("--junit", options.junit,
                  "write the results as JUnit XML to FILE");

@@ -12,6 +12,7 @@ namespace sweep {
 struct Options {
   std::string pattern = "ring";
   double timeout = 30;
+  int retries = 1;
   std::string json;
   std::string junit;
   std::optional<Mpi> mpi;

@@ -1,61 +1,61 @@
-// What each pair's job came to, which nodes and links the failures point
-// at, and the reports: the table, JSON and JUnit.
+// Telling what the sweep found: the table on standard output, JSON and
+// JUnit. Each writer has a file of its own; they share what is here.
 #pragma once
 
-#include "schedule.h"
+#include "blame.h"
+#include "verdict.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace sweep {
 
-// How a pair's job ended, as the launcher left it.
-struct Outcome {
-  int status = 0;         // exit status; 128 + the signal when killed
-  bool timed_out = false; // still running when its bound passed
-  double seconds = 0;
-  std::string out;
-  std::string err;
+// What the sweep itself cost, not its jobs: for sizing it at scale.
+struct Usage {
+  double wall_seconds = 0;
+  double cpu_seconds = 0; // its own, user and system
+  long max_rss_kib = 0;   // its own peak resident memory
+  std::size_t max_descriptors = 0;
 };
 
-enum class Verdict { passed, failed, exchanged_then_hung };
-
-struct Result {
-  Pair pair;
-  int round = 0; // counted from 1
-  Verdict verdict = Verdict::failed;
-  double seconds = 0;
-  int status = 0;
-  std::string reason; // empty when passed
-  std::string err;    // what the job said on standard error
+struct Report {
+  std::string pattern;
+  double timeout = 30;
+  int retries = 1;
+  std::size_t nodes = 0;
+  std::vector<PairRecord> records;
+  Findings findings;
+  bool complete = true;
+  int signal = 0; // the signal that interrupted the sweep, or 0
+  Usage usage;
 };
 
-// Passed only for status 0 and exactly the two lines. A job that printed
-// both lines and then outlived its bound exchanged, then hung: the message
-// crossed, and the MPI library's finalisation did not end.
-Result judge(const Pair &pair, const Outcome &outcome, double timeout);
-
-struct Suspects {
-  std::vector<std::string> nodes;
-  std::vector<Pair> links;
+struct Counts {
+  std::size_t passed = 0;
+  std::size_t failed = 0;
+  std::size_t flaky = 0;
+  std::size_t hung = 0;
+  std::size_t not_run = 0;
 };
-// A node is suspect when all its pairs failed and a partner of it passed
-// with another node; a link when its pair failed and both its nodes passed
-// with others. Pairs that exchanged, then hung, are no evidence either way.
-Suspects find_suspects(const std::vector<Result> &results);
+Counts count(const std::vector<PairRecord> &records);
 
-const char *verdict_name(Verdict verdict);
 std::string pair_name(const Pair &pair);
+// The pair's reason: its last failure, and for a flaky pair the try that
+// passed too.
+std::string pair_reason(const PairRecord &record);
+// The try whose seconds and status stand for the pair: its last that ran.
+const Attempt *last_run(const PairRecord &record);
+// "12 pairs: 10 passed, 1 failed, ..."
+std::string summary_line(const Report &report);
+// Whether the sweep ran to its end and found nothing to blame.
+bool all_clear(const Report &report);
 
-void write_table(std::ostream &out, const std::vector<Result> &results,
-                 const Suspects &suspects);
-nlohmann::ordered_json to_json(const std::string &pattern, double timeout,
-                               const std::vector<Result> &results,
-                               const Suspects &suspects);
-std::string to_junit(const std::string &pattern,
-                     const std::vector<Result> &results);
+void write_table(std::ostream &out, const Report &report);
+nlohmann::ordered_json to_json(const Report &report);
+std::string to_junit(const Report &report);
 
 } // namespace sweep

@@ -1,6 +1,7 @@
 #include "schedule.h"
 
 #include <cstddef>
+#include <set>
 
 namespace sweep {
 
@@ -52,6 +53,26 @@ std::vector<Round> all_pairs(const std::vector<std::string> &nodes) {
       seat[i] = seat[i - 1];
     }
     seat[1] = last;
+  }
+  return rounds;
+}
+
+std::vector<Round> pack(const std::vector<Pair> &pairs) {
+  std::vector<Round> rounds;
+  std::vector<std::set<std::string>> busy;
+  for (const auto &pair : pairs) {
+    std::size_t round = 0;
+    while (round < rounds.size() && (busy[round].count(pair.first) > 0 ||
+                                     busy[round].count(pair.second) > 0)) {
+      ++round;
+    }
+    if (round == rounds.size()) {
+      rounds.emplace_back();
+      busy.emplace_back();
+    }
+    rounds[round].push_back(pair);
+    busy[round].insert(pair.first);
+    busy[round].insert(pair.second);
   }
   return rounds;
 }

@@ -20,4 +20,8 @@ std::vector<Round> ring(const std::vector<std::string> &nodes);
 // even N; for an odd N, N rounds of (N-1)/2 pairs, each with one node idle.
 std::vector<Round> all_pairs(const std::vector<std::string> &nodes);
 
+// PAIRS in as few rounds as first fit finds, no node twice in a round,
+// each pair in the first round that has room for both its nodes.
+std::vector<Round> pack(const std::vector<Pair> &pairs);
+
 } // namespace sweep

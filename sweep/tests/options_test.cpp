@@ -28,6 +28,9 @@ TEST(Options, BadUsageIsOneLineAndStatus2) {
       {"--frobnicate", "x"},
       {"--hosts", "a,b"},
       {"x", "y"},
+      {"--retries", "-1", "x"},
+      {"--retries", "11", "x"},
+      {"--retries", "one", "x"},
   };
   for (const auto &args : cases) {
     const auto parsed = parse(args);
@@ -60,15 +63,43 @@ TEST(Options, DefaultsAndTheDefaultProgram) {
   EXPECT_EQ(parsed.options->pattern, "ring");
   EXPECT_DOUBLE_EQ(parsed.options->timeout, 30);
   EXPECT_FALSE(parsed.options->mpi);
+  EXPECT_EQ(parsed.options->retries, 1);
   EXPECT_EQ(parsed.options->program, "/usr/bin/exchange.mpich");
   EXPECT_EQ(parse({"--help"}).status, 0);
 }
 
 TEST(Nodes, HostFilesOfEitherLauncher) {
   std::istringstream in(
-      "# the nodes\nn1\n  n2 slots=4\nn3:2  # fast\n\n\tn4\n");
-  EXPECT_EQ(sweep::read_hostfile(in),
-            (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
+      "# the nodes\nn1\n  n2 slots=4\nn3:2  # fast\n\n\tn4\nn5.x_y-1");
+  std::string problem;
+  EXPECT_EQ(sweep::read_hostfile(in, problem),
+            (std::vector<std::string>{"n1", "n2", "n3", "n4", "n5.x_y-1"}));
+  EXPECT_EQ(problem, "");
+}
+
+TEST(Nodes, WhatIsNoHostNameIsRefusedWithItsLine) {
+  const std::pair<std::string, const char *> files[] = {
+      {"n1\n-oProxyCommand=touch /tmp/x\n", "line 2: '-oProxyCommand=touch'"},
+      {"n1\nn$(id)\n", "line 2: 'n$(id)' is not a host name"},
+      {"n1;rm\n", "line 1: 'n1;rm'"},
+      {std::string("n1\nn2\0evil\n", 11), "line 2: "},
+      {"n1\n" + std::string(300, 'a') + "\n", "line 2: '"},
+      {"n1\n" + std::string(5000, 'a') + "\n", "line 2 is longer than 4096"},
+      {"n1\n\x1b]0;title\x07\n", "line 2: '\xEF\xBF\xBD]0;title\xEF\xBF\xBD'"},
+  };
+  for (const auto &[text, said] : files) {
+    SCOPED_TRACE(said);
+    std::istringstream in(text);
+    std::string problem;
+    EXPECT_TRUE(sweep::read_hostfile(in, problem).empty());
+    EXPECT_EQ(problem.rfind(said, 0), 0U) << problem;
+    EXPECT_EQ(problem.find('\x1b'), std::string::npos);
+  }
+  EXPECT_EQ(sweep::host_name_problem("node-01.example_x"), "");
+  EXPECT_NE(sweep::host_name_problem(std::string(254, 'a')), "");
+  EXPECT_EQ(sweep::host_name_problem(std::string(253, 'a')), "");
+  EXPECT_NE(sweep::host_name_problem(""), "");
+  EXPECT_NE(sweep::host_name_problem("a b"), "");
 }
 
 TEST(Nodes, ProgramsMpiIsReadOffItsLibraries) {

@@ -1,0 +1,40 @@
+// Which nodes and links the failures point at, once every failure has
+// been confirmed; or that the fault is no node's at all.
+#pragma once
+
+#include "verdict.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sweep {
+
+struct Findings {
+  std::vector<std::string> suspect_nodes;
+  std::vector<Pair> suspect_links;
+  // Nodes of pairs that failed for good but fit neither rule.
+  std::vector<std::string> undetermined;
+  // Set when the fault is not a node's: then nothing above is named.
+  std::optional<std::string> global_fault;
+};
+
+// A node is known-good when some try of it passed with a partner. From
+// the pairs that failed on every try (flaky and exchanged-then-hung pairs
+// are no evidence):
+// - a node is suspect when it passed with no one and failed with at least
+//   two different partners, one of them known-good;
+// - a link is suspect when both its nodes are known-good;
+// - any other node of such a pair that is not known-good is undetermined.
+// When no try passed at all, or when more than half of the NODE_COUNT
+// nodes, or more links than half the pairs that ran, would be named, the
+// fault is global: its reason is the commonest reason of the failed tries.
+Findings attribute(const std::vector<PairRecord> &records,
+                   std::size_t node_count);
+
+// Whether some try of NODE passed.
+bool known_good(const std::vector<PairRecord> &records,
+                const std::string &node);
+
+} // namespace sweep

@@ -1,0 +1,77 @@
+// The JSON report: every pair with each of its tries, and what was found.
+#include "report.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace sweep {
+
+namespace {
+
+nlohmann::ordered_json pair_json(const PairRecord &record) {
+  nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
+  std::transform(record.attempts.begin(), record.attempts.end(),
+                 std::back_inserter(attempts), [](const Attempt &attempt) {
+                   return nlohmann::ordered_json{
+                       {"verdict", verdict_name(attempt.verdict)},
+                       {"round", attempt.round},
+                       {"seconds", attempt.seconds},
+                       {"status", attempt.status},
+                       {"reason", attempt.reason}};
+                 });
+  const Attempt *last = last_run(record);
+  const Verdict verdict = final_verdict(record);
+  return {{"nodes", {record.pair.first, record.pair.second}},
+          {"round", last != nullptr ? last->round : 0},
+          {"passed", verdict == Verdict::passed},
+          {"verdict", verdict_name(verdict)},
+          {"seconds", last != nullptr ? last->seconds : 0.0},
+          {"status", last != nullptr ? last->status : -1},
+          {"reason", pair_reason(record)},
+          {"confirmation", record.confirmation},
+          {"attempts", attempts}};
+}
+
+nlohmann::ordered_json links_json(const std::vector<Pair> &links) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  std::transform(links.begin(), links.end(), std::back_inserter(list),
+                 [](const Pair &link) {
+                   return nlohmann::ordered_json{link.first, link.second};
+                 });
+  return list;
+}
+
+} // namespace
+
+nlohmann::ordered_json to_json(const Report &report) {
+  nlohmann::ordered_json pairs = nlohmann::ordered_json::array();
+  std::transform(report.records.begin(), report.records.end(),
+                 std::back_inserter(pairs), pair_json);
+  const Counts counts = count(report.records);
+  const Findings &found = report.findings;
+  return {{"pattern", report.pattern},
+          {"timeout", report.timeout},
+          {"retries", report.retries},
+          {"complete", report.complete},
+          {"pairs", pairs},
+          {"counts",
+           {{"passed", counts.passed},
+            {"failed", counts.failed},
+            {"flaky", counts.flaky},
+            {"exchanged-then-hung", counts.hung},
+            {"not-run", counts.not_run}}},
+          {"suspect_nodes", found.suspect_nodes},
+          {"suspect_links", links_json(found.suspect_links)},
+          {"undetermined", found.undetermined},
+          {"global_fault", found.global_fault
+                               ? nlohmann::ordered_json(*found.global_fault)
+                               : nlohmann::ordered_json()},
+          {"passed", all_clear(report)},
+          {"usage",
+           {{"wall_seconds", report.usage.wall_seconds},
+            {"cpu_seconds", report.usage.cpu_seconds},
+            {"max_rss_kib", report.usage.max_rss_kib},
+            {"max_descriptors", report.usage.max_descriptors}}}};
+}
+
+} // namespace sweep

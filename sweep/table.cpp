@@ -1,0 +1,84 @@
+// The table on standard output: a row for each pair, then what was found.
+#include "report.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <iomanip>
+
+namespace sweep {
+
+namespace {
+
+void write_rows(std::ostream &out, const std::vector<const PairRecord *> &rows,
+                std::size_t width) {
+  const std::ios::fmtflags flags = out.flags();
+  for (const PairRecord *record : rows) {
+    const Attempt *attempt = last_run(*record);
+    out << std::left << std::setw(static_cast<int>(width))
+        << pair_name(record->pair) << "  " << std::setw(19)
+        << verdict_name(final_verdict(*record)) << std::right << std::setw(5)
+        << record->attempts.size() << std::fixed << std::setprecision(1)
+        << std::setw(9) << (attempt != nullptr ? attempt->seconds : 0.0) << "  "
+        << pair_reason(*record) << "\n";
+  }
+  out.flags(flags);
+}
+
+template <typename List, typename Name>
+void write_list(std::ostream &out, const char *what, const List &list,
+                Name name) {
+  out << what << ":";
+  for (const auto &item : list) {
+    out << " " << name(item);
+  }
+  out << (list.empty() ? " none\n" : "\n");
+}
+
+} // namespace
+
+void write_table(std::ostream &out, const Report &report) {
+  std::size_t width = 4;
+  std::vector<const PairRecord *> pattern;
+  std::vector<const PairRecord *> confirmations;
+  for (const auto &record : report.records) {
+    width = std::max(width, pair_name(record.pair).size());
+    if (record.confirmation) {
+      confirmations.push_back(&record);
+    } else {
+      pattern.push_back(&record);
+    }
+  }
+  out << std::left << std::setw(static_cast<int>(width)) << "PAIR"
+      << "  " << std::setw(19) << "RESULT" << std::right << std::setw(5)
+      << "TRIES" << std::setw(9) << "SECONDS"
+      << "  REASON\n"
+      << std::left;
+  write_rows(out, pattern, width);
+  if (!confirmations.empty()) {
+    out << "confirmation pairs, each a failing node with a known-good "
+           "partner:\n";
+    write_rows(out, confirmations, width);
+  }
+  out << "\n" << summary_line(report) << "\n";
+  if (!report.complete) {
+    out << "incomplete: interrupted"
+        << (report.signal != 0
+                ? std::string(" by SIG") + sigabbrev_np(report.signal)
+                : std::string())
+        << "; pairs cut short or never run are not-run, and nothing is "
+           "blamed on them\n";
+  }
+  const Findings &found = report.findings;
+  if (found.global_fault) {
+    out << "global fault: " << *found.global_fault << "\n"
+        << "no node or link is named\n";
+    return;
+  }
+  const auto same = [](const std::string &node) { return node; };
+  write_list(out, "suspect nodes", found.suspect_nodes, same);
+  write_list(out, "suspect links", found.suspect_links, pair_name);
+  write_list(out, "undetermined", found.undetermined, same);
+}
+
+} // namespace sweep

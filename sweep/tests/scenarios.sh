@@ -1,0 +1,325 @@
+#!/usr/bin/env bash
+# exchange-sweep against stand-in hosts, one scenario a call: under
+# Hydra (mpiexec.mpich with a stand-in ssh, the ranks a stand-in exchange)
+# or inside a stand-in Slurm allocation (a stand-in srun, squeue, scancel
+# and scontrol). Each checks the verdicts, the suspects, the report keys
+# and the exit status.
+#   scenarios.sh SWEEP STANDIN_BIN SCENARIO
+set -u
+sweep=$1
+bin=$2
+scenario=$3
+command -v jq >/dev/null || { echo "SKIP: jq is not installed"; exit 77; }
+work=$(mktemp -d)
+export STANDIN_DIR=$work
+mkdir "$work/steps"
+: >"$work/scenario"
+: >"$work/ssh.log"
+: >"$work/scancel.log"
+: >"$work/squeue.log"
+standin=$(readlink -f "$bin/srun")
+# leftovers: the pids of stand-ins, and of Hydra's processes for them,
+# still running.
+leftovers() {
+  local proc pid
+  for proc in /proc/[0-9]*; do
+    pid=${proc#/proc/}
+    if [[ $(readlink "$proc/exe" 2>/dev/null) == "$standin" ]]; then
+      echo "$pid"
+    elif [[ $(cat "$proc/comm" 2>/dev/null) == @(hydra_pmi_proxy|mpiexec.hydra) ]] &&
+      tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "STANDIN_DIR=$work"; then
+      echo "$pid"
+    fi
+  done
+}
+cleanup() {
+  leftovers | xargs -r kill -9 2>/dev/null
+  for step in "$work"/steps/*; do
+    [[ -e $step ]] && read -r _ _ pid <"$step" && kill -9 "$pid" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+json=$work/sweep.json
+junit=$work/sweep.xml
+hosts=n1,n2,n3,n4,n5,n6
+
+fail() {
+  echo "FAIL: $scenario: $*"
+  echo "--- status $rc; table:"
+  cat "$work/out"
+  echo "--- stderr:"
+  cat "$work/err"
+  [[ -s $json ]] && jq -c '.pairs[] | [.nodes, .verdict, .reason]' "$json"
+  exit 1
+}
+rule() { echo "$*" >>"$work/scenario"; }
+
+# hydra|slurm [SWEEP_ARGS...]: the sweep of $hosts, its status in rc.
+run_sweep() {
+  local mode=$1
+  shift
+  local start=$SECONDS
+  if [[ $mode == hydra ]]; then
+    command -v mpiexec.mpich >/dev/null || { echo "SKIP: no mpiexec.mpich"; exit 77; }
+    HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh \
+      "${wrap[@]}" "$sweep" --mpi mpich --timeout "$bound" --hosts "$hosts" \
+      --json "$json" --junit "$junit" "$@" "$bin/exchange" \
+      >"$work/out" 2>"$work/err"
+  else
+    PATH=$bin:$PATH SLURM_JOB_ID=42 SLURM_JOB_NODELIST="n[1-${hosts##*n}]" \
+      "${wrap[@]}" "$sweep" --mpi mpich --timeout "$bound" \
+      --json "$json" --junit "$junit" "$@" "$bin/exchange" \
+      >"$work/out" 2>"$work/err"
+  fi
+  rc=$?
+  echo "$rc" >"$work/rc"
+  seconds=$((SECONDS - start))
+}
+wrap=(timeout -k 5 120)
+bound=1
+
+# expect STATUS SUSPECTS LINKS [UNDETERMINED]: the JSON, in jq's compact
+# form, and the status; every report parses, every pattern pair is there.
+expect() {
+  ((rc == $1)) || fail "status $rc, not $1"
+  [[ -s $json ]] || fail "no JSON"
+  [[ $(jq -c .suspect_nodes "$json") == "$2" ]] || fail "suspects $(jq -c .suspect_nodes "$json"), not $2"
+  [[ $(jq -c '.suspect_links | map(sort)' "$json") == "$3" ]] || fail "links $(jq -c .suspect_links "$json"), not $3"
+  [[ $(jq -c .undetermined "$json") == "${4:-[]}" ]] || fail "undetermined $(jq -c .undetermined "$json")"
+  for key in complete global_fault undetermined suspect_nodes suspect_links counts usage; do
+    jq -e "has(\"$key\")" "$json" >/dev/null || fail "no \"$key\" in the JSON"
+  done
+  jq -e '[.pairs[] | select(.attempts | length > 0)] | length > 0' "$json" >/dev/null ||
+    fail "no pair has its attempts"
+  [[ $(jq '[.pairs[] | select(.confirmation | not)] | length' "$json") == "$(tr -cd , <<<"$hosts" | wc -c | awk '{print $1 + 1}')" ]] ||
+    fail "the pattern's pairs are not all in the JSON"
+  grep -q '<testsuites' "$junit" || fail "no JUnit report"
+}
+verdict() {
+  jq -r --arg p "$1" '.pairs[] | select((.nodes | join("-")) == $p) | .verdict' "$json"
+}
+nothing_left() {
+  local left
+  for _ in {1..20}; do
+    left=$(leftovers)
+    [[ -z $left ]] && return
+    sleep 0.1
+  done
+  fail "left running: $(for pid in $left; do tr '\0' ' ' <"/proc/$pid/cmdline"; echo; done)"
+}
+
+case $scenario in
+dead_host)
+  rule dead n3
+  for mode in hydra slurm; do
+    run_sweep $mode
+    expect 1 '["n3"]' '[]'
+    [[ $(verdict n2-n3) == failed && $(verdict n1-n2) == passed ]] || fail "$mode: verdicts"
+    jq -e '.complete and (.global_fault == null)' "$json" >/dev/null || fail "$mode: complete, no global fault"
+    jq -e '[.pairs[] | select(.confirmation and (.nodes[0] == "n3"))] | length == 1' "$json" >/dev/null ||
+      fail "$mode: n3 was not confirmed with a known-good partner"
+    nothing_left
+    echo "$mode: n3 named alone after $seconds s"
+  done
+  ;;
+dead_neighbours)
+  rule dead n3
+  rule dead n4
+  run_sweep slurm
+  expect 1 '["n3","n4"]' '[]'
+  ;;
+dead_apart)
+  rule dead n2
+  rule dead n5
+  run_sweep hydra
+  expect 1 '["n2","n5"]' '[]'
+  ;;
+dead_link)
+  rule link n1 n2
+  for mode in hydra slurm; do
+    run_sweep $mode
+    expect 1 '[]' '[["n1","n2"]]'
+  done
+  ;;
+flaky)
+  rule flaky n2 n3 1
+  run_sweep hydra
+  expect 0 '[]' '[]'
+  [[ $(verdict n2-n3) == flaky ]] || fail "n2-n3 is $(verdict n2-n3), not flaky"
+  grep -q '^6 pairs: 5 passed, 0 failed, 1 flaky' "$work/out" || fail "the summary does not count it"
+  ;;
+hang_once)
+  # Both lines, then no exit, once: tried again, it passes.
+  rule hang n4 n5 1
+  run_sweep slurm
+  expect 0 '[]' '[]'
+  [[ $(verdict n4-n5) == flaky ]] || fail "n4-n5 is $(verdict n4-n5)"
+  jq -e '.pairs[] | select(.nodes == ["n4","n5"]) | .attempts[0].verdict == "exchanged-then-hung"' \
+    "$json" >/dev/null || fail "its first try is not exchanged-then-hung"
+  ;;
+hang_always)
+  rule hang n4 n5 0
+  run_sweep hydra
+  expect 0 '[]' '[]'
+  [[ $(verdict n4-n5) == exchanged-then-hung ]] || fail "n4-n5 is $(verdict n4-n5)"
+  ;;
+all_fail)
+  for node in n1 n2 n3 n4 n5 n6; do rule refuse "$node"; done
+  run_sweep hydra
+  expect 3 '[]' '[]'
+  jq -e '.global_fault | test("no pair passed.*refused")' "$json" >/dev/null || fail "global fault: $(jq .global_fault "$json")"
+  grep -q '^global fault: ' "$work/out" || fail "the table does not say so"
+  ! grep -q '^suspect nodes' "$work/out" || fail "the table names suspects"
+  ;;
+latin1)
+  rule latin1 n1 n2
+  run_sweep hydra
+  expect 1 '[]' '[["n1","n2"]]'
+  ! LC_ALL=C grep -q $'[\x01-\x08\x0b-\x1f\x7f]' "$work/out" || fail "control characters reach the table"
+  iconv -f UTF-8 -t UTF-8 "$work/out" >/dev/null || fail "the table is not UTF-8"
+  jq -e '.pairs[0].reason | test("chec de connexion")' "$json" >/dev/null || fail "reason: $(jq .pairs[0].reason "$json")"
+  ;;
+flood)
+  rule flood n1 n2 268435456
+  run_sweep slurm
+  expect 1 '[]' '[["n1","n2"]]'
+  rss=$(jq .usage.max_rss_kib "$json")
+  ((rss < 32768)) || fail "the sweep grew to $rss KiB reading 256 MiB"
+  echo "256 MiB of output: the sweep's peak resident memory $rss KiB"
+  ;;
+sigchld_ignored)
+  hosts=n1,n2,n3,n4
+  wrap=(timeout -k 5 60 bash -c 'trap "" CHLD; exec "$@"' ignoring)
+  run_sweep hydra
+  ((rc != 124)) || fail "still running after 60 s"
+  expect 0 '[]' '[]'
+  ;;
+interrupted)
+  # A signal in the first round: the jobs end, every report is written,
+  # and what was cut short or never ran is not-run and blamed on no one.
+  # Every pair takes longer than the signal takes to come, and less than
+  # its bound.
+  rule delay 5
+  rule dead n3
+  bound=10
+  for case in "hydra INT" "slurm TERM" "hydra HUP"; do
+    read -r mode signal <<<"$case"
+    rm -f "$json" "$junit" "$work"/steps/* "$work"/tries.*
+    run_sweep "$mode" &
+    runner=$!
+    pid=
+    for _ in {1..100}; do
+      pid=$(pgrep -f "^$sweep " | head -n1)
+      [[ -n $pid && -n $(leftovers) ]] && break
+      sleep 0.05
+    done
+    sleep 0.3
+    start=$SECONDS
+    kill -"$signal" "$pid"
+    wait "$runner"
+    rc=$(<"$work/rc")
+    want=$((128 + $(kill -l "$signal")))
+    ((rc == want)) || fail "$case: status $rc, not $want"
+    ((SECONDS - start <= 5)) || fail "$case: it took $((SECONDS - start)) s to end"
+    [[ -s $json ]] || fail "$case: no JSON"
+    jq -e '.complete == false and .passed == false' "$json" >/dev/null || fail "$case: complete or passed"
+    [[ $(jq '.pairs | length' "$json") == 6 ]] || fail "$case: not every pair is in the JSON"
+    [[ $(jq '[.pairs[] | select(.verdict == "not-run")] | length' "$json") == 6 ]] ||
+      fail "$case: the pairs cut short or never run are not all not-run"
+    [[ $(jq -c '.suspect_nodes + .undetermined + .suspect_links' "$json") == '[]' ]] ||
+      fail "$case: blamed what was cut short"
+    [[ $(grep -c '<skipped' "$junit") == 6 ]] || fail "$case: JUnit does not skip them"
+    grep -q "^incomplete: interrupted by SIG$signal" "$work/out" || fail "$case: the table does not say so"
+    nothing_left
+    echo "$case: status $rc, ended $((SECONDS - start)) s after the signal"
+  done
+  ;;
+hostile_hosts)
+  # Nothing that is not a host name reaches a launcher: one line, status 2.
+  printf 'n1\n-oProxyCommand=touch %s/owned\nn2\n' "$work" >"$work/hosts"
+  refused() {
+    HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh "$sweep" --mpi mpich "$@" "$bin/exchange" \
+      >"$work/out" 2>"$work/err"
+    rc=$?
+    ((rc == 2)) || fail "$*: status $rc, not 2"
+    [[ $(wc -l <"$work/err") == 1 && ! -s $work/out ]] || fail "$*: not one line"
+  }
+  refused --hosts "-oProxyCommand=touch $work/owned,n2"
+  grep -q "^exchange-sweep: --hosts: '-oProxyCommand=touch $work/owned' is not a host name" "$work/err" ||
+    fail "the bad name is not named: $(cat "$work/err")"
+  refused --hostfile "$work/hosts"
+  grep -q "host file $work/hosts, line 2: '-oProxyCommand=touch' is not a host name" "$work/err" ||
+    fail "the host file's bad line is not named: $(cat "$work/err")"
+  refused --hosts 'n1,n2;id'
+  refused --hosts 'n1,$(id)'
+  refused --hosts "n1,n2"$'\e[2J'
+  ! grep -q $'\e' "$work/err" || fail "an escape reached the terminal"
+  [[ ! -s $work/ssh.log && ! -e $work/owned ]] || fail "something was launched: $(cat "$work/ssh.log")"
+  PATH=$bin:$PATH SLURM_JOB_ID=42 SLURM_JOB_NODELIST='n1,-x' "$sweep" --mpi mpich "$bin/exchange" \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  ((rc == 2)) && grep -q "Slurm's node list: '-x'" "$work/err" || fail "a bad name from Slurm: $(cat "$work/err")"
+  ;;
+unwritable)
+  for args in "--json /no/such/dir/f" "--junit $work" "--json $work/ok.json --junit /proc/version"; do
+    start=$SECONDS
+    # shellcheck disable=SC2086 # word lists
+    HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh "$sweep" --mpi mpich --hosts "$hosts" $args \
+      "$bin/exchange" >"$work/out" 2>"$work/err"
+    rc=$?
+    ((rc == 2)) || fail "$args: status $rc, not 2"
+    grep -q '^exchange-sweep: cannot write ' "$work/err" || fail "$args: $(cat "$work/err")"
+    [[ ! -s $work/ssh.log ]] || fail "$args: pairs were launched before the check"
+    [[ -z $(find "$work" -maxdepth 1 -name '.*.json.*') && ! -e $work/ok.json ]] ||
+      fail "$args: a temporary or half file is left"
+  done
+  ;;
+leftovers)
+  # A stuck srun that leaves a child behind: its process group goes too.
+  rule orphan n2 n3
+  run_sweep slurm
+  expect 1 '[]' '[["n2","n3"]]'
+  nothing_left
+  ;;
+bystander)
+  # Another job's step, and a step of this job that is not the sweep's,
+  # both of names squeue shows; srun here ignores SIGTERM, so that its
+  # stuck steps are cancelled through Slurm.
+  rule stubborn
+  rule dead n3
+  rule dead n6
+  sleep 300 &
+  other_job=$!
+  sleep 300 &
+  own_job=$!
+  echo "99.0 exchange-sweep.1.1 $other_job" >"$work/steps/99.0"
+  echo "42.0 bystander $own_job" >"$work/steps/42.0"
+  echo "42.batch batch $own_job" >"$work/steps/42.batch"
+  run_sweep slurm
+  expect 1 '["n3","n6"]' '[]'
+  kill -0 "$other_job" 2>/dev/null || fail "another job's step was killed"
+  kill -0 "$own_job" 2>/dev/null || fail "a step that is not the sweep's was killed"
+  kill "$other_job" "$own_job"
+  # Only ids of the sweep's own job, only numbered steps, none twice.
+  grep -vqE '^--quiet( 42\.[0-9]+)+$' "$work/scancel.log" && fail "scancel: $(cat "$work/scancel.log")"
+  grep -qE '42\.0( |$)' "$work/scancel.log" && fail "scancel was given the bystander"
+  cancelled=$(tr ' ' '\n' <"$work/scancel.log" | grep -c '^42\.')
+  lookups=$(wc -l <"$work/squeue.log")
+  stuck=$(jq '[.pairs[].attempts[] | select(.verdict == "failed")] | length' "$json")
+  ((cancelled == stuck)) || fail "$cancelled steps cancelled, of $stuck stuck"
+  # The stuck steps of a round are looked for together, not one by one.
+  rounds=$(grep -c '^round ' "$work/err")
+  ((lookups <= 2 * rounds && lookups < stuck)) || fail "$lookups lookups for $stuck stuck steps in $rounds rounds"
+  grep -q 'jobs=42' "$work/squeue.log" || fail "squeue was not limited to the sweep's job"
+  # A round of stuck pairs ends within its bound and a few seconds.
+  ((seconds <= rounds * (1 + 5))) || fail "$rounds rounds took $seconds s"
+  nothing_left
+  echo "$stuck stuck steps, $cancelled cancelled by id in $lookups lookups, $rounds rounds in $seconds s"
+  ;;
+*)
+  echo "no such scenario: $scenario"
+  exit 2
+  ;;
+esac
+echo "$scenario: passed"
