@@ -36,6 +36,16 @@ for fault in "${faults[@]}"; do
   sbatch_job "$a" "$b" "$CLUSTER_DIR/jobs/$name.batch"
   start "$name.sbatch"
 done
+# Beside them, on the management network alone, the known hang by
+# construction: a stand-in that prints both lines, then never ends. The
+# checks that tolerate that hang must take it for the hang under MPICH,
+# and for a failure under Open MPI, which has no such hang.
+PROGRAM=$HANGING mpiexec_job node3 node4
+start hang.mpiexec
+PROGRAM=$HANGING srun_job node3 node4
+start hang.srun
+PROGRAM=$HANGING sbatch_job node3 node4 "$CLUSTER_DIR/jobs/hang.batch"
+start hang.sbatch
 wait
 
 # Hydra, MPICH's launcher, now and then waits one more bound after its time
@@ -95,6 +105,18 @@ for fault in "${faults[@]}"; do
       failed=1
     fi
   done
+done
+want=failed
+[[ $MPI_IMPLEMENTATION == mpich ]] && want=hung
+for launcher in mpiexec srun sbatch; do
+  job=hang.$launcher
+  rc=$(<"$work/$job.rc")
+  ms=$(<"$work/$job.ms")
+  cp "$work/$job.out" "$work/out"
+  [[ $launcher == sbatch ]] && cp "$CLUSTER_DIR/jobs/hang.batch" "$work/out"
+  got=$(run_verdict "$launcher" $((ms / 1000)))
+  echo "$job: status $rc after $((ms / 1000)) s, taken for $got"
+  [[ $got == "$want" ]] || { echo "FAIL: $job taken for $got, not $want"; cat "$work/out"; failed=1; }
 done
 ((stalls + zeros == 0)) ||
   echo "Hydra, of 3 jobs: $stalls stalled after its time bound, $zeros more ended with status 0"
