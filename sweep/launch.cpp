@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <queue>
 #include <set>
@@ -435,6 +436,14 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
 }
 
 std::vector<std::string> added_environment(const Launch &launch) {
+  if (launch.launcher == Launcher::srun && launch.mpi == Mpi::openmpi &&
+      std::getenv("SLURM_PMIX_FENCE") == nullptr) {
+    // Slurm's PMIx plugin ends a fence that collects no data by its tree
+    // by default; then Open MPI 5 now and then takes a message before its
+    // world is set up, and crashes. Its ring does not (unless the site
+    // chose otherwise).
+    return {"SLURM_PMIX_FENCE=ring"};
+  }
   if (launch.launcher == Launcher::mpiexec && launch.mpi == Mpi::mpich) {
     // Hydra takes its bound from the environment only, and counts it in
     // whole seconds of the clock: a job that ends just after a second

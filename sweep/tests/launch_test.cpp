@@ -41,9 +41,18 @@ TEST(Launch, EachPairsJobIsOneRankOnEachNodeBoundedByItsLauncher) {
         "--job-name=exchange-sweep.1.2", "--time=3", "/opt/exchange"}) {
     EXPECT_NE(std::find(srun.begin(), srun.end(), word), srun.end()) << word;
   }
-  // Each step is its own job to Slurm's PMIx plugin.
+  // Each step is its own job to Slurm's PMIx plugin, whose fences are
+  // rings unless the site says otherwise.
   EXPECT_EQ(sweep::removed_environment(launch),
             (std::vector<std::string>{"SLURM_JOB_NODELIST", "SLURM_NODELIST"}));
+  unsetenv("SLURM_PMIX_FENCE");
+  EXPECT_EQ(sweep::added_environment(launch),
+            (std::vector<std::string>{"SLURM_PMIX_FENCE=ring"}));
+  setenv("SLURM_PMIX_FENCE", "tree", 1);
+  EXPECT_TRUE(sweep::added_environment(launch).empty());
+  unsetenv("SLURM_PMIX_FENCE");
+  launch.mpi = Mpi::mpich;
+  EXPECT_TRUE(sweep::added_environment(launch).empty());
 }
 
 TEST(Launch, AnEnvironmentLessWhatIsRemovedWithWhatIsAdded) {
