@@ -3,7 +3,9 @@
 // pass and confirms each failing node with a known-good partner; reports
 // every pair, and names the nodes and links that the evidence points at.
 #include "blame.h"
+#include "budget.h"
 #include "launch.h"
+#include "limits.h"
 #include "nodes.h"
 #include "options.h"
 #include "output.h"
@@ -16,11 +18,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -203,8 +208,46 @@ Usage usage_since(std::chrono::steady_clock::time_point start,
   return usage;
 }
 
+Budget budget_of(const Options &options, std::size_t nodes) {
+  return {nodes, options.parallel, options.retries, options.timeout};
+}
+
+// Warns in one line when the allocation would end before the sweep's
+// worst case; Slurm would then cut it short with SIGTERM.
+void check_time_left(const Launch &launch, const Plan &plan,
+                     const Options &options) {
+  if (launch.job.id.empty()) {
+    return;
+  }
+  const Captured left = capture(
+      {"squeue", "--noheader", "--jobs=" + launch.job.id, "--format=%L"}, 10);
+  const auto seconds = time_left_seconds(left.out);
+  std::vector<std::size_t> sizes;
+  std::transform(plan.pattern.begin(), plan.pattern.end(),
+                 std::back_inserter(sizes),
+                 [](const Round &round) { return round.size(); });
+  const double worst =
+      worst_case_seconds(sizes, budget_of(options, plan.nodes.size()));
+  if (left.status == 0 && seconds && *seconds < worst) {
+    std::cerr << "exchange-sweep: warning: this sweep can take up to "
+              << static_cast<long>(std::ceil(worst / 60))
+              << " min, and its job has " << static_cast<long>(*seconds / 60)
+              << " min left: it may be cut short (see TIME LIMITS in "
+                 "exchange-sweep(1))\n";
+  }
+}
+
 int run(const Options &options) {
   const auto start = std::chrono::steady_clock::now();
+  if (options.worst_case > 0) {
+    std::cout << static_cast<long>(std::ceil(
+                     worst_case_seconds(
+                         round_sizes(options.pattern, options.worst_case),
+                         budget_of(options, options.worst_case)) /
+                     60))
+              << "\n";
+    return 0;
+  }
   check_program(options.program);
   Launch launch;
   launch.program = options.program;
@@ -214,11 +257,18 @@ int run(const Options &options) {
   choose_mpi(options, launch);
   OutputFile json = output(options.json);
   OutputFile junit = output(options.junit);
+  launch.parallel = options.parallel;
+  const std::string no_room =
+      room_for(options.parallel, Watch::open_descriptors());
+  if (!no_room.empty()) {
+    throw Refusal(no_room);
+  }
 
   plan.pattern =
       options.pattern == "all" ? all_pairs(plan.nodes) : ring(plan.nodes);
   plan.retries = options.retries;
   plan.timeout = options.timeout;
+  check_time_left(launch, plan, options);
   const Environment environment(added_environment(launch),
                                 removed_environment(launch));
   const std::size_t descriptors = Watch::open_descriptors();

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "limits.h"
 #include "nodes.h"
 
 #include <CLI/CLI.hpp>
@@ -34,6 +35,14 @@ Parsed parse_options(int argc, const char *const *argv,
   app.add_option("--retries", options.retries,
                  "further tries of a pair that did not pass (default 1)")
       ->check(CLI::Range(0, 10));
+  app.add_option("--parallel", options.parallel,
+                 "pairs at once at most (default " +
+                     std::to_string(default_parallel) + ")")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
+  app.add_option("--worst-case", options.worst_case,
+                 "print the minutes a sweep of N nodes can take at worst, "
+                 "with the other options as given, and exit")
+      ->check(CLI::Range(std::size_t{2}, std::size_t{1000000}));
   app.add_option("--json", options.json, "write the results as JSON to FILE");
   app.add_option("--junit", options.junit,
                  "write the results as JUnit XML to FILE");
@@ -58,6 +67,9 @@ Parsed parse_options(int argc, const char *const *argv,
     return {std::nullopt, 0, app.help()};
   } catch (const CLI::ParseError &error) {
     return {std::nullopt, 2, std::string("exchange-sweep: ") + error.what()};
+  }
+  if (options.parallel == 0) {
+    options.parallel = default_parallel;
   }
   if (!mpi.empty()) {
     options.mpi = mpi == "mpich" ? Mpi::mpich : Mpi::openmpi;

@@ -3,6 +3,7 @@
 
 #include "launch.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@ struct Options {
   std::string pattern = "ring";
   double timeout = 30;
   int retries = 1;
+  std::size_t parallel = 0;   // 0: the default
+  std::size_t worst_case = 0; // nodes to give the worst case for, or 0
   std::string json;
   std::string junit;
   std::optional<Mpi> mpi;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,6 +156,7 @@ Watch::~Watch() {
     close_fd(process.out.fd);
     close_fd(process.err.fd);
   }
+  close_fd(epoll_);
 }
 
 std::size_t Watch::start(const std::vector<std::string> &argv,
@@ -222,11 +224,20 @@ std::size_t Watch::start(const std::vector<std::string> &argv,
 }
 
 void Watch::watch(std::size_t owner) {
+  if (epoll_ < 0) {
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    opened(1);
+    epoll_event wake_event{};
+    wake_event.events = EPOLLIN;
+    wake_event.data.u64 = waker;
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_pipe[0], &wake_event);
+  }
   const Process &process = processes_[owner / 2];
   const int descriptor = owner % 2 == 0 ? process.out.fd : process.err.fd;
-  slot_of_fd_[descriptor] = polled_.size();
-  polled_.push_back({descriptor, POLLIN, 0});
-  owner_.push_back(owner);
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = owner;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, descriptor, &event);
 }
 
 void Watch::unwatch(std::size_t index, Stream &stream) {
@@ -234,13 +245,7 @@ void Watch::unwatch(std::size_t index, Stream &stream) {
     return;
   }
   changed_.push_back(index);
-  const auto slot = slot_of_fd_.find(stream.fd);
-  if (slot != slot_of_fd_.end()) {
-    polled_[slot->second].fd = -1; // poll passes over it
-    slot_of_fd_.erase(slot);
-    ++closed_;
-  }
-  close_fd(stream.fd);
+  close_fd(stream.fd); // which takes it out of the epoll set too
 }
 
 void Watch::close_streams(std::size_t index) {
@@ -255,64 +260,48 @@ std::vector<std::size_t> Watch::take_changed() {
 }
 
 void Watch::wait(double seconds) {
-  // Entries no longer in use are dropped once they are half of them.
-  if (closed_ > 64 && closed_ * 2 > polled_.size()) {
-    std::vector<pollfd> polled;
-    std::vector<std::size_t> owner;
-    slot_of_fd_.clear();
-    for (std::size_t i = 0; i < polled_.size(); ++i) {
-      if (polled_[i].fd >= 0) {
-        slot_of_fd_[polled_[i].fd] = polled.size();
-        polled.push_back(polled_[i]);
-        owner.push_back(owner_[i]);
-      }
-    }
-    polled_.swap(polled);
-    owner_.swap(owner);
-    closed_ = 0;
-  }
-  polled_.push_back({wake_pipe[0], POLLIN, 0});
   const int milliseconds =
       static_cast<int>(std::clamp(seconds, 0.0, 1.0) * 1000);
-  const int ready = poll(polled_.data(), polled_.size(), milliseconds);
-  const bool woken = polled_.back().revents != 0;
-  polled_.pop_back();
-  if (woken) {
-    std::array<char, 256> bytes{};
-    while (read(wake_pipe[0], bytes.data(), bytes.size()) > 0) {
+  if (epoll_ < 0) {
+    // Nothing to watch but the ends of children; the wake pipe tells.
+    pollfd wake_poll{wake_pipe[0], POLLIN, 0};
+    poll(&wake_poll, 1, milliseconds);
+  } else {
+    events_.resize(256);
+    const int ready = epoll_wait(
+        epoll_, events_.data(), static_cast<int>(events_.size()), milliseconds);
+    for (int i = 0; i < ready; ++i) {
+      read_ready(events_[static_cast<std::size_t>(i)].data.u64);
     }
   }
-  if (ready > 0) {
-    read_ready();
+  std::array<char, 256> bytes{};
+  while (read(wake_pipe[0], bytes.data(), bytes.size()) > 0) {
   }
   reap();
 }
 
-void Watch::read_ready() {
-  std::array<char, 65536> buffer{};
-  for (std::size_t i = 0; i < polled_.size(); ++i) {
-    if (polled_[i].fd < 0 || polled_[i].revents == 0) {
+void Watch::read_ready(std::uint64_t owner) {
+  if (owner == waker) {
+    return;
+  }
+  const std::size_t index = owner / 2;
+  Process &process = processes_[index];
+  Stream &stream = owner % 2 == 0 ? process.out : process.err;
+  // A few reads at most, so that one flooding job cannot starve others.
+  for (int reads = 0; reads < 4 && stream.fd >= 0; ++reads) {
+    const ssize_t got = read(stream.fd, buffer_.data(), buffer_.size());
+    if (got > 0) {
+      const auto count = static_cast<std::size_t>(got);
+      const std::size_t room =
+          stream.keep - std::min(stream.keep, stream.kept.size());
+      stream.kept.append(buffer_.data(), std::min(room, count));
+      stream.dropped += count - std::min(room, count);
       continue;
     }
-    const std::size_t index = owner_[i] / 2;
-    Process &process = processes_[index];
-    Stream &stream = owner_[i] % 2 == 0 ? process.out : process.err;
-    // A few reads at most, so that one flooding job cannot starve others.
-    for (int reads = 0; reads < 4; ++reads) {
-      const ssize_t got = read(stream.fd, buffer.data(), buffer.size());
-      if (got > 0) {
-        const auto count = static_cast<std::size_t>(got);
-        const std::size_t room =
-            stream.keep - std::min(stream.keep, stream.kept.size());
-        stream.kept.append(buffer.data(), std::min(room, count));
-        stream.dropped += count - std::min(room, count);
-        continue;
-      }
-      if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-        unwatch(index, stream);
-      }
-      break;
+    if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+      unwatch(index, stream);
     }
+    break;
   }
 }
 

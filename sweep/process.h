@@ -3,11 +3,12 @@
 // only a bounded part is kept.
 #pragma once
 
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -95,16 +96,16 @@ public:
 private:
   void watch(std::size_t owner); // index * 2 + stream
   void unwatch(std::size_t index, Stream &stream);
-  void read_ready();
+  void read_ready(std::uint64_t owner);
   void reap();
   void lost_all();
+  static constexpr std::uint64_t waker = ~std::uint64_t{0};
   std::vector<Process> processes_;
-  std::vector<pollfd> polled_;
-  std::vector<std::size_t> owner_; // of each polled entry: index * 2 + stream
+  int epoll_ = -1; // the streams, and the wake pipe
   std::unordered_map<pid_t, std::size_t> by_pid_;
-  std::unordered_map<int, std::size_t> slot_of_fd_;
-  std::size_t closed_ = 0; // polled entries no longer in use
   std::vector<std::size_t> changed_;
+  std::vector<char> buffer_ = std::vector<char>(65536); // one read's worth
+  std::vector<epoll_event> events_;
 };
 
 // Runs ARGV with its output captured, killed after SECONDS; of each

@@ -99,6 +99,9 @@ expect() {
 verdict() {
   jq -r --arg p "$1" '.pairs[] | select((.nodes | join("-")) == $p) | .verdict' "$json"
 }
+count_verdict() {
+  jq "[.pairs[] | select(.verdict == \"$1\")] | length" "$json"
+}
 nothing_left() {
   local left
   for _ in {1..20}; do
@@ -280,6 +283,70 @@ leftovers)
   rule orphan n2 n3
   run_sweep slurm
   expect 1 '[]' '[["n2","n3"]]'
+  nothing_left
+  ;;
+parallel)
+  # Never more than --parallel pairs at once, never a node in two.
+  rule track
+  rule delay 0.3
+  hosts=$(seq -f 'n%g' -s , 1 24)
+  run_sweep slurm --parallel 3
+  expect 0 '[]' '[]'
+  [[ $(<"$work/most") == 3 ]] || fail "$(<"$work/most") pairs at once, not 3"
+  [[ ! -s $work/overlaps ]] || fail "a node in two pairs at once: $(sort -u "$work/overlaps")"
+  # A dead host under all: it is in every round, one at a time.
+  : >"$work/scenario"
+  rule track
+  rule dead n3
+  rm -f "$work"/tries.* "$work/most" "$work/running"
+  hosts=n1,n2,n3,n4,n5,n6,n7,n8
+  run_sweep slurm --parallel 2 --pattern all
+  ((rc == 1)) && [[ $(jq -c .suspect_nodes "$json") == '["n3"]' ]] || fail "under all, with 2 at once"
+  (($(<"$work/most") <= 2)) || fail "$(<"$work/most") pairs at once, not 2"
+  [[ ! -s $work/overlaps ]] || fail "a node in two pairs at once: $(sort -u "$work/overlaps")"
+  ;;
+time_left)
+  # The job would end before the sweep's worst case: one line says so.
+  hosts=$(seq -f 'n%g' -s , 1 64)
+  STANDIN_TIME_LEFT=0:30 run_sweep slurm
+  expect 0 '[]' '[]'
+  grep -q '^exchange-sweep: warning: this sweep can take up to 2 min, and its job has 0 min left' "$work/err" ||
+    fail "no warning: $(head -3 "$work/err")"
+  STANDIN_TIME_LEFT=1-00:00:00 run_sweep slurm
+  ! grep -q warning "$work/err" || fail "a warning with a day left"
+  ;;
+no_room)
+  # --parallel beyond the descriptor limit: one line, status 2, nothing run.
+  hosts=$(seq -f 'n%g' -s , 1 400)
+  wrap=(bash -c 'ulimit -n 128 && exec "$@"' limited)
+  run_sweep slurm --parallel 100
+  ((rc == 2)) || fail "status $rc, not 2"
+  [[ $(wc -l <"$work/err") == 1 ]] && grep -q 'needs .* open descriptors, and the limit is 128' "$work/err" ||
+    fail "$(cat "$work/err")"
+  [[ -z $(find "$work" -name 'tries.*') ]] || fail "pairs were run"
+  ;;
+out_of_room)
+  # The sweep runs out of descriptors midway: its own lack of room stops
+  # it, and is blamed on no pair.
+  rule delay 1
+  bound=5
+  hosts=$(seq -f 'n%g' -s , 1 40)
+  run_sweep slurm --parallel 4 &
+  runner=$!
+  for _ in {1..100}; do
+    pid=$(pgrep -f "^$sweep " | head -n1)
+    [[ -n $pid && -n $(leftovers) ]] && break
+    sleep 0.05
+  done
+  prlimit --pid "$pid" --nofile=12:12
+  wait "$runner"
+  rc=$(<"$work/rc")
+  ((rc == 2)) || fail "status $rc, not 2"
+  grep -q "^exchange-sweep: cannot start a pair's job: pipe: Too many open files" "$work/err" ||
+    fail "$(tail -3 "$work/err")"
+  jq -e '.complete == false' "$json" >/dev/null || fail "complete"
+  [[ $(jq -c '.suspect_nodes + .undetermined + .suspect_links' "$json") == '[]' ]] || fail "blamed"
+  (($(count_verdict failed) == 0)) || fail "its lack of room was a pair's failure"
   nothing_left
   ;;
 bystander)

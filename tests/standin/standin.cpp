@@ -17,6 +17,9 @@
 //   latin1 A B          fails, with Latin-1 and escapes on standard error
 //   flood A B BYTES     writes BYTES on standard output, then passes
 //   stubborn            srun ignores SIGTERM
+//   track               srun counts the steps running at once ("running",
+//                       the most in "most") and notes a node in two at
+//                       once ("overlaps")
 //   orphan A B          that pair never answers, and its srun leaves a child
 //                       behind when it ends
 #include <fcntl.h>
@@ -53,17 +56,26 @@ std::string &registered() {
   return path;
 }
 
+// A pair of nodes, in the order the launcher gave them.
+struct Pair {
+  std::string first;
+  std::string second;
+};
+
+// The pair whose nodes srun marked busy, to be unmarked when it is ended by
+// a signal; empty when it marked none.
+Pair &tracked() {
+  static Pair pair;
+  return pair;
+}
+void track(const Pair &pair, bool ending);
+
 struct Fate {
   std::string what = "pass"; // pass, dead, refuse, hang, latin1, flood
   double delay = 0.1;
   long bytes = 0;
   bool stubborn = false;
-};
-
-// A pair of nodes, in the order the launcher gave them.
-struct Pair {
-  std::string first;
-  std::string second;
+  bool track = false;
 };
 
 bool names(const Pair &pair, const std::string &one, const std::string &other) {
@@ -109,6 +121,8 @@ Fate fate_of(const Pair &pair) {
       fate.delay = std::strtod(one.c_str(), nullptr);
     } else if (rule == "stubborn") {
       fate.stubborn = true;
+    } else if (rule == "track") {
+      fate.track = true;
     } else if (fate.what != "pass") {
       continue; // the first rule that meets the pair holds
     } else if ((rule == "dead" || rule == "refuse") &&
@@ -152,6 +166,9 @@ void sleep_for(double seconds) {
     if (terminated != 0) {
       say(2, "srun: forcing job termination\n");
       unlink(registered().c_str());
+      if (!tracked().first.empty()) {
+        track(tracked(), true);
+      }
       std::_Exit(143);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -185,8 +202,11 @@ int act(const Fate &fate, const std::vector<int> &ranks,
   sleep_for(fate.delay);
   if (fate.what == "orphan" && fork() == 0) {
     terminated = 0;
-    std::signal(SIGTERM, SIG_DFL);
+    struct sigaction ending {};
+    ending.sa_handler = SIG_DFL;
+    sigaction(SIGTERM, &ending, nullptr);
     registered().clear();
+    tracked() = {};
     never_end(); // in srun's process group, outliving it
   }
   if (fate.what == "dead" || fate.what == "orphan") {
@@ -260,6 +280,34 @@ int rank_main() {
   return act(fate, {static_cast<int>(rank)}, peer);
 }
 
+// Marks this step's nodes busy and counts the steps running, under one
+// lock; unmarks them when ENDING.
+void track(const Pair &pair, bool ending) {
+  const int lock =
+      open((dir() + "/track.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  flock(lock, LOCK_EX);
+  for (const auto *node : {&pair.first, &pair.second}) {
+    const std::string mark = dir() + "/busy." + *node;
+    if (ending) {
+      unlink(mark.c_str());
+    } else if (access(mark.c_str(), F_OK) == 0) {
+      std::ofstream(dir() + "/overlaps", std::ios::app) << *node << "\n";
+    } else {
+      std::ofstream{mark};
+    }
+  }
+  long running = 0;
+  std::ifstream(dir() + "/running") >> running;
+  running += ending ? -1 : 1;
+  std::ofstream(dir() + "/running") << running << "\n";
+  long most = 0;
+  std::ifstream(dir() + "/most") >> most;
+  if (running > most) {
+    std::ofstream(dir() + "/most") << running << "\n";
+  }
+  close(lock);
+}
+
 // A whole step as srun runs it: registered as JOB.PID under its name.
 int srun_main(int argc, char **argv) {
   std::string nodes;
@@ -279,10 +327,17 @@ int srun_main(int argc, char **argv) {
   registered() = dir() + "/steps/" + step;
   put(registered(), step + " " + name + " " + std::to_string(getpid()));
   const Fate fate = fate_of(pair);
+  if (fate.track) {
+    tracked() = pair;
+    track(pair, false);
+  }
   struct sigaction action {};
   action.sa_handler = fate.stubborn ? SIG_IGN : on_term;
   sigaction(SIGTERM, &action, nullptr);
   const int status = act(fate, {0, 1}, pair.second);
+  if (fate.track) {
+    track(pair, true);
+  }
   unlink(registered().c_str());
   return status;
 }
