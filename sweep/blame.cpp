@@ -16,7 +16,8 @@ struct Evidence {
   bool any_passed = false;
 };
 
-Evidence gather(const std::vector<PairRecord> &records) {
+Evidence gather(const std::vector<PairRecord> &records,
+                const std::set<const PairRecord *> &explained) {
   Evidence evidence;
   for (const auto &record : records) {
     const Verdict verdict = final_verdict(record);
@@ -26,7 +27,7 @@ Evidence gather(const std::vector<PairRecord> &records) {
       evidence.good.insert(record.pair.first);
       evidence.good.insert(record.pair.second);
     }
-    if (verdict == Verdict::failed) {
+    if (verdict == Verdict::failed && explained.count(&record) == 0) {
       evidence.failed[record.pair.first].insert(record.pair.second);
       evidence.failed[record.pair.second].insert(record.pair.first);
       evidence.failed_pairs.push_back(&record);
@@ -89,6 +90,102 @@ std::string global_reason(const Evidence &evidence, const Findings &findings,
   return "";
 }
 
+// How the pairs that involve a switch's nodes came out.
+struct Crossing {
+  std::size_t inside = 0, inside_failed = 0, inside_passed = 0;
+  std::size_t across = 0, across_failed = 0;
+  std::size_t outside_passed = 0;
+};
+
+// Each node's switches, its own first, up to the top.
+using Paths = std::map<std::string, std::vector<std::string>>;
+
+Paths paths_of(const std::vector<PairRecord> &records,
+               const Topology &topology) {
+  Paths paths;
+  for (const auto &record : records) {
+    for (const auto *node : {&record.pair.first, &record.pair.second}) {
+      paths.try_emplace(*node, topology.path_of(*node));
+    }
+  }
+  return paths;
+}
+
+bool contains(const std::vector<std::string> &path, const std::string &name) {
+  return std::find(path.begin(), path.end(), name) != path.end();
+}
+
+Crossing crossing(const std::vector<PairRecord> &records, const Paths &paths,
+                  const std::string &name) {
+  Crossing count;
+  for (const auto &record : records) {
+    const Verdict verdict = final_verdict(record);
+    if (verdict == Verdict::not_run) {
+      continue;
+    }
+    const bool failed = verdict == Verdict::failed;
+    const bool passed = verdict == Verdict::passed || verdict == Verdict::flaky;
+    const int inside = (contains(paths.at(record.pair.first), name) ? 1 : 0) +
+                       (contains(paths.at(record.pair.second), name) ? 1 : 0);
+    if (inside == 2) {
+      ++count.inside;
+      count.inside_failed += failed ? 1 : 0;
+      count.inside_passed += passed ? 1 : 0;
+    } else if (inside == 1) {
+      ++count.across;
+      count.across_failed += failed ? 1 : 0;
+    } else {
+      count.outside_passed += passed ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+// The switches and uplinks the failures point at, each switch before those
+// below it, none below one already named; and the failed pairs they
+// explain.
+std::set<const PairRecord *>
+fabric_faults(const std::vector<PairRecord> &records, const Topology &topology,
+              Findings &findings) {
+  std::set<const PairRecord *> explained;
+  if (topology.empty()) {
+    return explained;
+  }
+  const Paths paths = paths_of(records, topology);
+  std::vector<std::string> named;
+  for (const auto &name : topology.switches()) {
+    const auto over = topology.above(name);
+    const bool under_named =
+        std::any_of(named.begin(), named.end(), [&](const std::string &outer) {
+          return contains(over, outer);
+        });
+    if (under_named) {
+      continue;
+    }
+    const Crossing count = crossing(records, paths, name);
+    const bool dead = count.inside > 0 && count.inside_failed == count.inside &&
+                      count.across > 0 && count.across_failed == count.across;
+    const bool cut = topology.has_uplink(name) && count.inside_passed > 0 &&
+                     count.inside_failed == 0 && count.across > 0 &&
+                     count.across_failed == count.across &&
+                     count.outside_passed > 0;
+    if (!dead && !cut) {
+      continue;
+    }
+    (dead ? findings.suspect_switches : findings.suspect_uplinks)
+        .push_back(name);
+    named.push_back(name);
+    for (const auto &record : records) {
+      const bool first = contains(paths.at(record.pair.first), name);
+      const bool second = contains(paths.at(record.pair.second), name);
+      if (dead ? (first || second) : (first != second)) {
+        explained.insert(&record);
+      }
+    }
+  }
+  return explained;
+}
+
 } // namespace
 
 bool known_good(const std::vector<PairRecord> &records,
@@ -100,11 +197,12 @@ bool known_good(const std::vector<PairRecord> &records,
 }
 
 Findings attribute(const std::vector<PairRecord> &records,
-                   std::size_t node_count) {
-  const Evidence evidence = gather(records);
+                   std::size_t node_count, const Topology &topology) {
   Findings findings;
+  const auto explained = fabric_faults(records, topology, findings);
+  const Evidence evidence = gather(records, explained);
   if (evidence.ran == 0) {
-    return findings;
+    return Findings{};
   }
   const auto good = [&](const std::string &node) {
     return evidence.good.count(node) > 0;

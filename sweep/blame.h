@@ -2,6 +2,7 @@
 // been confirmed; or that the fault is no node's at all.
 #pragma once
 
+#include "topology.h"
 #include "verdict.h"
 
 #include <cstddef>
@@ -12,6 +13,9 @@
 namespace sweep {
 
 struct Findings {
+  // Switches whose uplink, or which themselves, the failures point at.
+  std::vector<std::string> suspect_uplinks;
+  std::vector<std::string> suspect_switches;
   std::vector<std::string> suspect_nodes;
   std::vector<Pair> suspect_links;
   // Nodes of pairs that failed for good but fit neither rule.
@@ -30,8 +34,14 @@ struct Findings {
 // When no try passed at all, or when more than half of the NODE_COUNT
 // nodes, or more links than half the pairs that ran, would be named, the
 // fault is global: its reason is the commonest reason of the failed tries.
+//
+// With a switch tree, first (each switch before those below it): a switch
+// is suspect when every pair of its nodes failed, inside it and out; its
+// uplink, when its nodes passed with each other, every pair that crosses it
+// failed, and a pair that does not cross it passed. What a suspect switch
+// or uplink explains names no node or link.
 Findings attribute(const std::vector<PairRecord> &records,
-                   std::size_t node_count);
+                   std::size_t node_count, const Topology &topology = {});
 
 // Whether some try of NODE passed.
 bool known_good(const std::vector<PairRecord> &records,

@@ -41,6 +41,29 @@ nlohmann::ordered_json links_json(const std::vector<Pair> &links) {
   return list;
 }
 
+nlohmann::ordered_json drained_json(const std::vector<Drained> &nodes) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  std::transform(nodes.begin(), nodes.end(), std::back_inserter(list),
+                 [](const Drained &node) {
+                   return nlohmann::ordered_json{{"node", node.node},
+                                                 {"reason", node.reason}};
+                 });
+  return list;
+}
+
+nlohmann::ordered_json drain_json(const DrainReport &drain) {
+  if (drain.mode == DrainMode::off) {
+    return nullptr;
+  }
+  return {{"mode", drain.mode == DrainMode::on ? "drain" : "dry-run"},
+          {"max", drain.max},
+          {"drained", drained_json(drain.drained)},
+          {"left_alone", drained_json(drain.left_alone)},
+          {"none_because", drain.none_because.empty()
+                               ? nlohmann::ordered_json()
+                               : nlohmann::ordered_json(drain.none_because)}};
+}
+
 } // namespace
 
 nlohmann::ordered_json to_json(const Report &report) {
@@ -61,12 +84,15 @@ nlohmann::ordered_json to_json(const Report &report) {
             {"exchanged-then-hung", counts.hung},
             {"not-run", counts.not_run}}},
           {"suspect_nodes", found.suspect_nodes},
+          {"suspect_uplinks", found.suspect_uplinks},
+          {"suspect_switches", found.suspect_switches},
           {"suspect_links", links_json(found.suspect_links)},
           {"undetermined", found.undetermined},
           {"global_fault", found.global_fault
                                ? nlohmann::ordered_json(*found.global_fault)
                                : nlohmann::ordered_json()},
           {"passed", all_clear(report)},
+          {"drain", drain_json(report.drain)},
           {"usage",
            {{"wall_seconds", report.usage.wall_seconds},
             {"cpu_seconds", report.usage.cpu_seconds},

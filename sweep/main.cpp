@@ -4,6 +4,7 @@
 // every pair, and names the nodes and links that the evidence points at.
 #include "blame.h"
 #include "budget.h"
+#include "drain.h"
 #include "launch.h"
 #include "limits.h"
 #include "nodes.h"
@@ -13,6 +14,7 @@
 #include "schedule.h"
 #include "sweep.h"
 #include "text.h"
+#include "topology.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -237,66 +240,98 @@ void check_time_left(const Launch &launch, const Plan &plan,
   }
 }
 
-int run(const Options &options) {
-  const auto start = std::chrono::steady_clock::now();
-  if (options.worst_case > 0) {
-    std::cout << static_cast<long>(std::ceil(
-                     worst_case_seconds(
-                         round_sizes(options.pattern, options.worst_case),
-                         budget_of(options, options.worst_case)) /
-                     60))
-              << "\n";
-    return 0;
+// The switch tree: from --topology, or inside an allocation from Slurm's
+// topology/tree when it is configured; none otherwise.
+Topology find_topology(const Options &options, const Launch &launch) {
+  std::string text;
+  if (!options.topology.empty()) {
+    std::ifstream file(options.topology);
+    if (!file) {
+      throw Refusal("cannot read topology file " + one_line(options.topology));
+    }
+    text.assign(std::istreambuf_iterator<char>(file), {});
+  } else if (launch.launcher == Launcher::srun) {
+    const Captured shown =
+        capture({"scontrol", "show", "topology"}, 30, Keep::all);
+    if (shown.status != 0 ||
+        shown.out.find("SwitchName=") == std::string::npos) {
+      return {};
+    }
+    text = shown.out;
   }
-  check_program(options.program);
+  try {
+    return Topology::parse(text);
+  } catch (const TopologyError &error) {
+    throw Refusal("topology" +
+                  (options.topology.empty()
+                       ? std::string(" from Slurm")
+                       : " file " + one_line(options.topology)) +
+                  ", " + one_line(error.what()));
+  }
+}
+
+DrainMode drain_mode(const Options &options, const Launch &launch) {
+  if (options.drain.empty()) {
+    return DrainMode::off;
+  }
+  if (launch.launcher != Launcher::srun) {
+    throw Refusal("--drain works inside a Slurm allocation only");
+  }
+  const std::string refusal = drain_refusal();
+  if (!refusal.empty()) {
+    throw Refusal(refusal);
+  }
+  return options.drain == "dry-run" ? DrainMode::dry_run : DrainMode::on;
+}
+
+// All that the sweep needs, checked before anything is launched.
+struct Setup {
   Launch launch;
-  launch.program = options.program;
-  launch.timeout = options.timeout;
   Plan plan;
-  plan.nodes = find_nodes(options, launch);
-  choose_mpi(options, launch);
-  OutputFile json = output(options.json);
-  OutputFile junit = output(options.junit);
-  launch.parallel = options.parallel;
+  Topology topology;
+  DrainMode drain = DrainMode::off;
+  OutputFile json;
+  OutputFile junit;
+  OutputFile html;
+};
+
+Setup prepare(const Options &options) {
+  check_program(options.program);
+  Setup setup;
+  setup.launch.program = options.program;
+  setup.launch.timeout = options.timeout;
+  setup.launch.parallel = options.parallel;
+  setup.plan.nodes = find_nodes(options, setup.launch);
+  choose_mpi(options, setup.launch);
+  setup.topology = find_topology(options, setup.launch);
+  setup.drain = drain_mode(options, setup.launch);
+  setup.json = output(options.json);
+  setup.junit = output(options.junit);
+  setup.html = output(options.html);
   const std::string no_room =
       room_for(options.parallel, Watch::open_descriptors());
   if (!no_room.empty()) {
     throw Refusal(no_room);
   }
-
-  plan.pattern =
-      options.pattern == "all" ? all_pairs(plan.nodes) : ring(plan.nodes);
-  plan.retries = options.retries;
-  plan.timeout = options.timeout;
-  check_time_left(launch, plan, options);
-  const Environment environment(added_environment(launch),
-                                removed_environment(launch));
-  const std::size_t descriptors = Watch::open_descriptors();
-  const Swept swept = run_sweep(
-      plan,
-      [&](const Round &round) { return run_round(launch, round, environment); },
-      [] { return stop_requests() > 0 || !failure().empty(); }, tell_round);
-
-  Report report;
-  report.pattern = options.pattern;
-  report.timeout = options.timeout;
-  report.retries = options.retries;
-  report.nodes = plan.nodes.size();
-  report.records = swept.records;
-  report.complete = swept.complete;
-  report.signal = caught;
-  report.findings = attribute(report.records, report.nodes);
-  report.usage = usage_since(start, descriptors);
-  write_table(std::cout, report);
-  std::cout.flush();
-  if (json.wanted()) {
-    json.commit(to_json(report).dump(2, ' ', false,
-                                     nlohmann::json::error_handler_t::replace) +
-                "\n");
+  // With a tree, each switch's nodes in a row: a ring then pairs them
+  // inside their switch and with the next switch's, and a confirmation
+  // takes a partner under the same switch first.
+  if (!setup.topology.empty()) {
+    setup.plan.nodes = setup.topology.in_order(setup.plan.nodes);
+    setup.plan.rank = [topology = setup.topology](const std::string &node,
+                                                  const std::string &partner) {
+      return topology.switch_of(node) == topology.switch_of(partner) ? 0 : 1;
+    };
   }
-  if (junit.wanted()) {
-    junit.commit(to_junit(report));
-  }
+  setup.plan.pattern = options.pattern == "all" ? all_pairs(setup.plan.nodes)
+                                                : ring(setup.plan.nodes);
+  setup.plan.retries = options.retries;
+  setup.plan.timeout = options.timeout;
+  check_time_left(setup.launch, setup.plan, options);
+  return setup;
+}
+
+int status_of(const Report &report) {
   if (!failure().empty()) {
     std::cerr << "exchange-sweep: " << failure() << "\n";
     return 2;
@@ -308,6 +343,65 @@ int run(const Options &options) {
     return 3;
   }
   return all_clear(report) ? 0 : 1;
+}
+
+int run(const Options &options) {
+  const auto start = std::chrono::steady_clock::now();
+  if (options.worst_case > 0) {
+    std::cout << static_cast<long>(std::ceil(
+                     worst_case_seconds(
+                         round_sizes(options.pattern, options.worst_case),
+                         budget_of(options, options.worst_case)) /
+                     60))
+              << "\n";
+    return 0;
+  }
+  Setup setup = prepare(options);
+  const Environment environment(added_environment(setup.launch),
+                                removed_environment(setup.launch));
+  const std::size_t descriptors = Watch::open_descriptors();
+  const Swept swept = run_sweep(
+      setup.plan,
+      [&](const Round &round) {
+        return run_round(setup.launch, round, environment);
+      },
+      [] { return stop_requests() > 0 || !failure().empty(); }, tell_round);
+
+  Report report;
+  report.pattern = options.pattern;
+  report.timeout = options.timeout;
+  report.retries = options.retries;
+  report.nodes = setup.plan.nodes.size();
+  report.node_order = setup.plan.nodes;
+  report.topology = setup.topology;
+  report.records = swept.records;
+  report.complete = swept.complete && failure().empty();
+  report.signal = caught;
+  report.findings = attribute(report.records, report.nodes, report.topology);
+  const std::size_t most = options.drain_max > 0
+                               ? options.drain_max
+                               : default_drain_max(report.nodes);
+  report.drain = drain_suspects(
+      setup.drain, most, report.findings, report.complete, report.records,
+      setup.json.wanted()
+          ? std::filesystem::absolute(setup.json.path()).string()
+          : "");
+  report.usage = usage_since(start, descriptors);
+  write_table(std::cout, report);
+  std::cout.flush();
+  if (setup.json.wanted()) {
+    setup.json.commit(
+        to_json(report).dump(2, ' ', false,
+                             nlohmann::json::error_handler_t::replace) +
+        "\n");
+  }
+  if (setup.junit.wanted()) {
+    setup.junit.commit(to_junit(report));
+  }
+  if (setup.html.wanted()) {
+    setup.html.commit(to_html(report));
+  }
+  return status_of(report);
 }
 
 } // namespace

@@ -46,6 +46,22 @@ Parsed parse_options(int argc, const char *const *argv,
   app.add_option("--json", options.json, "write the results as JSON to FILE");
   app.add_option("--junit", options.junit,
                  "write the results as JUnit XML to FILE");
+  app.add_option("--html", options.html,
+                 "write the sweep as a page, the matrix of pairs, to FILE");
+  app.add_option("--topology", options.topology,
+                 "the switch tree, in topology.conf's syntax (default inside "
+                 "an allocation: scontrol show topology)");
+  std::string drain_value;
+  // A flag, --drain, or --drain=dry-run: it never takes the word after it.
+  auto *drain = app.add_flag("--drain{on}", drain_value,
+                             "inside an allocation, drain the suspect nodes "
+                             "after the sweep; --drain=dry-run says what it "
+                             "would do and does nothing")
+                    ->check(CLI::IsMember({"on", "dry-run"}));
+  app.add_option("--drain-max", options.drain_max,
+                 "drain none when more than N would be (default: one in 20 "
+                 "of the nodes, at least 1)")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1000000}));
   app.add_option("--mpi", mpi,
                  "the program's MPI (default: read off the program)")
       ->check(CLI::IsMember({"mpich", "openmpi"}));
@@ -67,6 +83,9 @@ Parsed parse_options(int argc, const char *const *argv,
     return {std::nullopt, 0, app.help()};
   } catch (const CLI::ParseError &error) {
     return {std::nullopt, 2, std::string("exchange-sweep: ") + error.what()};
+  }
+  if (drain->count() > 0) {
+    options.drain = drain_value;
   }
   if (options.parallel == 0) {
     options.parallel = default_parallel;

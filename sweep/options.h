@@ -18,6 +18,10 @@ struct Options {
   std::size_t worst_case = 0; // nodes to give the worst case for, or 0
   std::string json;
   std::string junit;
+  std::string html;
+  std::string topology;
+  std::string drain;         // "", "on" or "dry-run"
+  std::size_t drain_max = 0; // 0: the default
   std::optional<Mpi> mpi;
   std::vector<std::string> hosts;
   std::string hostfile;

@@ -85,7 +85,8 @@ bool all_clear(const Report &report) {
   const Findings &found = report.findings;
   return report.complete && !found.global_fault &&
          found.suspect_nodes.empty() && found.suspect_links.empty() &&
-         found.undetermined.empty();
+         found.undetermined.empty() && found.suspect_uplinks.empty() &&
+         found.suspect_switches.empty();
 }
 
 } // namespace sweep

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "blame.h"
+#include "drain.h"
+#include "topology.h"
 #include "verdict.h"
 
 #include <nlohmann/json.hpp>
@@ -27,11 +29,14 @@ struct Report {
   double timeout = 30;
   int retries = 1;
   std::size_t nodes = 0;
+  std::vector<std::string> node_order; // as swept: by switch, with a tree
+  Topology topology;
   std::vector<PairRecord> records;
   Findings findings;
   bool complete = true;
   int signal = 0; // the signal that interrupted the sweep, or 0
   Usage usage;
+  DrainReport drain;
 };
 
 struct Counts {
@@ -57,5 +62,7 @@ bool all_clear(const Report &report);
 void write_table(std::ostream &out, const Report &report);
 nlohmann::ordered_json to_json(const Report &report);
 std::string to_junit(const Report &report);
+// One page, self-contained: the node-by-node matrix of verdicts.
+std::string to_html(const Report &report);
 
 } // namespace sweep

@@ -35,6 +35,26 @@ void write_list(std::ostream &out, const char *what, const List &list,
   out << (list.empty() ? " none\n" : "\n");
 }
 
+void write_drain(std::ostream &out, const DrainReport &drain) {
+  if (drain.mode == DrainMode::off) {
+    return;
+  }
+  const bool dry = drain.mode == DrainMode::dry_run;
+  for (const auto &node : drain.drained) {
+    out << (dry ? "would drain " : "drained ") << node.node << ": "
+        << node.reason << "\n";
+  }
+  for (const auto &node : drain.left_alone) {
+    out << "left alone " << node.node << " (" << node.reason << ")\n";
+  }
+  if (!drain.none_because.empty()) {
+    out << (dry ? "would drain" : "drained") << " none: " << drain.none_because
+        << "\n";
+  } else if (drain.drained.empty()) {
+    out << (dry ? "would drain" : "drained") << " none: no suspect node\n";
+  }
+}
+
 } // namespace
 
 void write_table(std::ostream &out, const Report &report) {
@@ -70,15 +90,20 @@ void write_table(std::ostream &out, const Report &report) {
            "blamed on them\n";
   }
   const Findings &found = report.findings;
+  const auto same = [](const std::string &node) { return node; };
   if (found.global_fault) {
     out << "global fault: " << *found.global_fault << "\n"
         << "no node or link is named\n";
-    return;
+  } else {
+    write_list(out, "suspect nodes", found.suspect_nodes, same);
+    write_list(out, "suspect links", found.suspect_links, pair_name);
+    write_list(out, "undetermined", found.undetermined, same);
   }
-  const auto same = [](const std::string &node) { return node; };
-  write_list(out, "suspect nodes", found.suspect_nodes, same);
-  write_list(out, "suspect links", found.suspect_links, pair_name);
-  write_list(out, "undetermined", found.undetermined, same);
+  write_drain(out, report.drain);
+  if (!report.topology.empty() && !found.global_fault) {
+    write_list(out, "suspect uplinks", found.suspect_uplinks, same);
+    write_list(out, "suspect switches", found.suspect_switches, same);
+  }
 }
 
 } // namespace sweep

@@ -349,6 +349,99 @@ out_of_room)
   (($(count_verdict failed) == 0)) || fail "its lack of room was a pair's failure"
   nothing_left
   ;;
+topology)
+  # Four switches of four nodes; the ring follows them; what a dead uplink,
+  # a dead switch and a dead host point at, from a file and from Slurm.
+  printf 'SwitchName=leaf%d Nodes=n[%d-%d]\n' 1 1 4 2 5 8 3 9 12 4 13 16 >"$work/topology.conf"
+  echo 'SwitchName=spine Switches=leaf[1-4]' >>"$work/topology.conf"
+  hosts=n1,n5,n9,n13,n2,n6,n10,n14,n3,n7,n11,n15,n4,n8,n12,n16
+  tree() {
+    run_sweep "$1" --topology "$work/topology.conf" --html "$work/page.html"
+    [[ $(jq -r '.pairs[] | select(.confirmation | not) | .nodes | join("-")' "$json" | sort) == \
+      $( (for i in {1..15}; do echo "n$i-n$((i + 1))"; done; echo n16-n1) | sort) ]] ||
+      fail "$1: the ring does not follow the tree: $(jq -c '[.pairs[].nodes]' "$json")"
+    [[ $(grep -o 'data-pair=' "$work/page.html" | wc -l) == $((2 * $(jq '.pairs | length' "$json"))) ]] ||
+      fail "$1: the page does not hold every pair"
+  }
+  cases=("across n5 n6 n7 n8|uplinks|leaf2" "dead n9;dead n10;dead n11;dead n12|switches|leaf3"
+    "dead n6|nodes|n6")
+  for case in "${cases[@]}"; do
+    IFS='|' read -r rules kind name <<<"$case"
+    tr ';' '\n' <<<"$rules" >"$work/scenario"
+    for mode in hydra slurm; do
+      rm -f "$work"/tries.*
+      tree "$mode"
+      ((rc == 1)) || fail "$rules, $mode: status $rc"
+      [[ $(jq -c ".suspect_$kind" "$json") == "[\"$name\"]" ]] || fail "$rules, $mode: $(jq -c .suspect_$kind "$json")"
+      [[ $(jq -c '[.suspect_uplinks, .suspect_switches, .suspect_nodes, .suspect_links, .undetermined] | flatten | length' "$json") == 1 ]] ||
+        fail "$rules, $mode: named more than $name"
+      grep -qx "suspect $kind: $name" "$work/out" || fail "$rules, $mode: the table does not end so"
+    done
+  done
+  # From Slurm, inside an allocation.
+  cp "$work/topology.conf" "$work/topology"
+  echo "across n5 n6 n7 n8" >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm
+  [[ $(jq -c .suspect_uplinks "$json") == '["leaf2"]' ]] || fail "Slurm's tree: $(jq -c .suspect_uplinks "$json")"
+  # What is no tree is refused before anything runs.
+  for bad in 'SwitchName=-x Nodes=n1' 'SwitchName=s Nodes=n[1-' 'SwitchName=s Colour=red' \
+    'SwitchName=a Switches=b' $'SwitchName=a Switches=b\nSwitchName=b Switches=a'; do
+    echo "$bad" >"$work/bad.conf"
+    HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh "$sweep" --mpi mpich --hosts n1,n2 \
+      --topology "$work/bad.conf" "$bin/exchange" >"$work/out" 2>"$work/err"
+    rc=$?
+    ((rc == 2)) && [[ $(wc -l <"$work/err") == 1 ]] || fail "topology '$bad': status $rc: $(cat "$work/err")"
+  done
+  ;;
+drain)
+  # The dead host is drained with a reason of the sweep's; a node an admin
+  # drained keeps its reason; a dry run changes nothing.
+  rule dead n3
+  rule dead n5
+  mkdir -p "$work/nodes"
+  printf '%s\n' "IDLE+DRAIN" "admin: bad DIMM" >"$work/nodes/n5"
+  hosts=n1,n2,n3,n4,n5,n6,n7,n8
+  run_sweep slurm --drain=dry-run --drain-max 2
+  ((rc == 1)) || fail "dry run: status $rc"
+  [[ ! -s $work/drains.log ]] || fail "a dry run drained: $(cat "$work/drains.log")"
+  grep -q '^would drain n3: exchange-sweep: failed with ' "$work/out" || fail "dry run: $(tail -5 "$work/out")"
+  rm -f "$work"/tries.*
+  run_sweep slurm --drain --drain-max 2
+  ((rc == 1)) || fail "drain: status $rc"
+  [[ $(sed -n 1p "$work/drains.log") == n3 && $(sed -n 2p "$work/drains.log") == DRAIN &&
+    $(sed -n 3p "$work/drains.log") == "exchange-sweep: "* && $(wc -l <"$work/drains.log") == 3 ]] ||
+    fail "drains: $(cat "$work/drains.log")"
+  [[ $(sed -n 2p "$work/nodes/n5") == "admin: bad DIMM" ]] || fail "the admin's reason is gone"
+  jq -e '.drain.drained == [{"node": "n3", "reason": .drain.drained[0].reason}] and
+    (.drain.left_alone | map(.node)) == ["n5"] and (.drain.drained[0].reason | contains("'"$json"'"))' \
+    "$json" >/dev/null || fail "the JSON: $(jq -c .drain "$json")"
+  grep -q '^left alone n5 (IDLE+DRAIN: admin: bad DIMM' "$work/out" || fail "$(tail -5 "$work/out")"
+  # Never more than --drain-max: then none.
+  : >"$work/drains.log"
+  rm -rf "$work/nodes" "$work"/tries.*
+  run_sweep slurm --drain --drain-max 1
+  [[ ! -s $work/drains.log ]] || fail "drained past --drain-max"
+  jq -e '.drain.none_because | test("more than --drain-max 1")' "$json" >/dev/null || fail "$(jq -c .drain "$json")"
+  # A global fault drains nothing.
+  : >"$work/scenario"
+  for node in n1 n2 n3 n4 n5 n6 n7 n8; do rule refuse "$node"; done
+  rm -f "$work"/tries.*
+  run_sweep slurm --drain
+  ((rc == 3)) && [[ ! -s $work/drains.log ]] || fail "global fault: status $rc, drained $(cat "$work/drains.log")"
+  # Refused before the sweep: outside an allocation, or without the right.
+  HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh "$sweep" --mpi mpich --hosts n1,n2 --drain \
+    "$bin/exchange" >"$work/out" 2>"$work/err"
+  (($? == 2)) && grep -q 'inside a Slurm allocation only' "$work/err" || fail "--drain with --hosts"
+  chmod 755 "$work"
+  rm -f "$work"/tries.*
+  PATH=$bin:$PATH SLURM_JOB_ID=42 SLURM_JOB_NODELIST="n[1-8]" STANDIN_SLURM_USER=slurm \
+    setpriv --reuid=nobody --regid=nogroup --clear-groups "$sweep" --mpi mpich --drain "$bin/exchange" \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  ((rc == 2)) && grep -q 'may not drain nodes' "$work/err" && [[ -z $(find "$work" -name 'tries.*') ]] ||
+    fail "as nobody: status $rc: $(cat "$work/err")"
+  ;;
 bystander)
   # Another job's step, and a step of this job that is not the sweep's,
   # both of names squeue shows; srun here ignores SIGTERM, so that its

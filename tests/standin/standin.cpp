@@ -11,6 +11,8 @@
 //   delay SECONDS       how long a good pair takes (default 0.1)
 //   dead NODE           its pairs never answer, until they are killed
 //   link A B            that pair never answers
+//   across NODE...      a pair with one node among these and one not never
+//                       answers: their switch's uplink is dead
 //   refuse NODE         its pairs fail at once, saying why
 //   flaky A B N         that pair fails its first N tries
 //   hang A B N          prints both lines, then never ends (N tries, 0: all)
@@ -26,12 +28,14 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -106,6 +110,18 @@ long next_try(const Pair &pair) {
   return tries;
 }
 
+// Whether PAIR has one node among GROUP ("n5 n6 ...") and one not.
+bool crosses(const Pair &pair, const std::string &group) {
+  std::istringstream members(group);
+  const std::vector<std::string> listed{
+      std::istream_iterator<std::string>(members),
+      std::istream_iterator<std::string>()};
+  const auto member = [&](const std::string &node) {
+    return std::find(listed.begin(), listed.end(), node) != listed.end();
+  };
+  return member(pair.first) != member(pair.second);
+}
+
 Fate fate_of(const Pair &pair) {
   Fate fate;
   const long tries = next_try(pair);
@@ -117,6 +133,11 @@ Fate fate_of(const Pair &pair) {
     std::string other;
     long count = 0;
     words >> rule >> one >> other >> count;
+    if (rule == "across" && fate.what == "pass" &&
+        crosses(pair, line.substr(rule.size()))) {
+      fate.what = "dead";
+      continue;
+    }
     if (rule == "delay") {
       fate.delay = std::strtod(one.c_str(), nullptr);
     } else if (rule == "stubborn") {
