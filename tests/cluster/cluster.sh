@@ -8,7 +8,10 @@
 #   cluster.sh down STATE_FILE              stop and remove all of it
 # STATE_FILE records where it lives, so that down (and a later up, after a
 # run that was killed) finds everything to remove. CLUSTER_HOSTS sets N
-# (default 4). Exits 77 where it cannot be made here (not root, no tools).
+# (default 4). CLUSTER_LEAVES=L (default 1) makes the data network a tree:
+# L leaf bridges of N/L hosts each, every leaf joined to a spine bridge by a
+# link of its own, and Slurm's topology/tree told so. Exits 77 where it
+# cannot be made here (not root, no tools).
 set -uo pipefail
 action=${1-}
 state=${2-}
@@ -20,7 +23,7 @@ down() {
   local dir id hosts i pid ns
   # shellcheck source=/dev/null
   source "$state" 2>/dev/null || return 0
-  dir=$CLUSTER_DIR id=$CLUSTER_ID hosts=$CLUSTER_SIZE
+  dir=$CLUSTER_DIR id=$CLUSTER_ID hosts=$CLUSTER_SIZE leaves=${CLUSTER_LEAVES:-1}
   for pid in $(cat "$dir"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
   sleep 0.5
   for ((i = 1; i <= hosts; i++)); do
@@ -34,6 +37,9 @@ down() {
   # keeps that alive a while longer; then they are taken here.
   for ((i = 1; i <= hosts; i++)); do
     for link in "xc${id}m$i" "xc${id}d$i"; do ip link del "$link" 2>/dev/null; done
+  done
+  for ((i = 1; i <= leaves; i++)); do
+    for link in "xc${id}u$i" "xc${id}l$i"; do ip link del "$link" 2>/dev/null; done
   done
   for link in "xc${id}m" "xc${id}d"; do ip link del "$link" 2>/dev/null; done
   rm -rf --one-file-system "$dir"
@@ -57,6 +63,9 @@ done
 
 down # one left over from a run that was killed
 hosts=${CLUSTER_HOSTS:-4}
+leaves=${CLUSTER_LEAVES:-1}
+((leaves >= 1 && hosts % leaves == 0)) || { echo "cluster.sh: $hosts hosts do not make $leaves leaves" >&2; exit 2; }
+per_leaf=$((hosts / leaves))
 # Not under /tmp: every host has a /tmp of its own.
 dir=$(mktemp -d /var/tmp/exchange-cluster.XXXXXX)
 id=$(tr -dc a-z0-9 </dev/urandom | head -c 6)
@@ -64,6 +73,7 @@ cat >"$state" <<STATE
 CLUSTER_DIR=$dir
 CLUSTER_ID=$id
 CLUSTER_SIZE=$hosts
+CLUSTER_LEAVES=$leaves
 SLURM_CONF=$dir/slurm.conf
 STATE
 trap 'echo "cluster.sh: failed; taking it down"; tail -n 20 "$dir"/*.log 2>/dev/null; down; exit 1' ERR
@@ -83,6 +93,25 @@ for net in m d; do
   ip link add "xc$id$net" type bridge
   ip link set "xc$id$net" up
 done
+# A tree: each leaf bridge joined to the spine ("d") by a link of its own,
+# uN on the leaf's side.
+if ((leaves > 1)); then
+  for ((l = 1; l <= leaves; l++)); do
+    ip link add "xc${id}l$l" type bridge
+    ip link set "xc${id}l$l" up
+    ip link add "xc${id}u$l" type veth peer name "xc${id}s$l"
+    ip link set "xc${id}u$l" master "xc${id}l$l" up
+    ip link set "xc${id}s$l" master "xc${id}d" up
+  done
+fi
+# data_bridge HOST_NUMBER: the bridge its data link is on.
+data_bridge() {
+  if ((leaves > 1)); then
+    echo "xc${id}l$(((${1} - 1) / per_leaf + 1))"
+  else
+    echo "xc${id}d"
+  fi
+}
 for ((i = 1; i <= hosts; i++)); do
   ns=exchange-$id-node$i
   ip netns add "$ns"
@@ -90,7 +119,9 @@ for ((i = 1; i <= hosts; i++)); do
   for net in m:mgmt:1 d:data:0; do
     IFS=: read -r short name subnet <<<"$net"
     ip link add "xc$id$short$i" type veth peer name "$name" netns "$ns"
-    ip link set "xc$id$short$i" master "xc$id$short" up
+    bridge=xc$id$short
+    [[ $short == d ]] && bridge=$(data_bridge "$i")
+    ip link set "xc$id$short$i" master "$bridge" up
     ip -n "$ns" addr add "198.18.$subnet.$i/24" dev "$name"
     ip -n "$ns" link set "$name" up
   done
@@ -161,6 +192,15 @@ AccountingStorageType=accounting_storage/none
 NodeName=node[1-$hosts] NodeAddr=198.18.1.[1-$hosts] CPUs=8 State=UNKNOWN
 PartitionName=test Nodes=ALL Default=YES MaxTime=30 State=UP OverSubscribe=YES
 CONF
+if ((leaves > 1)); then
+  echo "TopologyPlugin=topology/tree" >>"$dir/slurm.conf"
+  {
+    for ((l = 1; l <= leaves; l++)); do
+      echo "SwitchName=leaf$l Nodes=node[$(((l - 1) * per_leaf + 1))-$((l * per_leaf))]"
+    done
+    echo "SwitchName=spine Switches=leaf[1-$leaves]"
+  } >"$dir/topology.conf"
+fi
 export SLURM_CONF=$dir/slurm.conf
 on node1 slurmctld -i
 for ((i = 1; i <= hosts; i++)); do on "node$i" slurmd; done

@@ -146,8 +146,20 @@ interface_down() {
 address_gone() {
   on "$1" ip addr del "$(data_address "$1")/24" dev data
 }
+# Of a tree (CLUSTER_LEAVES > 1), leaf L's uplink to the spine silently
+# dead, every host's own link still up; and leaf L's switch dead.
+uplink_down() {
+  ip link set "xc${CLUSTER_ID}u$1" down
+}
+leaf_down() {
+  ip link set "xc${CLUSTER_ID}l$1" down
+}
 heal() {
-  local host
+  local host leaf
+  for ((leaf = 1; leaf <= ${CLUSTER_LEAVES:-1} && ${CLUSTER_LEAVES:-1} > 1; leaf++)); do
+    ip link set "xc${CLUSTER_ID}u$leaf" up
+    ip link set "xc${CLUSTER_ID}l$leaf" up
+  done
   for ((host = 1; host <= CLUSTER_SIZE; host++)); do
     on "node$host" ip link set data up
     on "node$host" ip addr replace "$(data_address "node$host")/24" dev data
