@@ -136,6 +136,11 @@ void Topology::add_line(const std::string &line) {
   if (std::find(order_.begin(), order_.end(), name) == order_.end()) {
     order_.push_back(name);
   }
+  // scontrol show topology also lists, beside an upper switch's
+  // switches, every node beneath them; a node's own switch is its leaf.
+  if (!children.empty()) {
+    nodes.clear();
+  }
   for (const auto &node : expand_hostlist(nodes)) {
     entry.nodes.push_back(node);
     if (!leaf_of_.emplace(node, name).second) {

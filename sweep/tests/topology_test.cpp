@@ -41,11 +41,14 @@ TEST(Topology, TheTreeFromTopologyConfOrScontrol) {
   // Nodes by switch; those the tree does not name last.
   EXPECT_EQ(topology.in_order({"n9", "x", "n1", "n5", "n2"}),
             (Names{"n1", "n2", "n5", "n9", "x"}));
-  // As scontrol show topology prints it.
-  const Topology shown =
-      Topology::parse("SwitchName=s1 Level=0 LinkSpeed=1 Nodes=a[1-2]\n"
-                      "SwitchName=top Level=1 LinkSpeed=1 Switches=s1\n");
+  // As scontrol show topology (Slurm 22.05) prints it: an upper switch
+  // with every node beneath it.
+  const Topology shown = Topology::parse(
+      "SwitchName=s1 Level=0 LinkSpeed=1 Nodes=a[1-2]\n"
+      "SwitchName=s2 Level=0 LinkSpeed=1 Nodes=a3\n"
+      "SwitchName=top Level=1 LinkSpeed=1 Nodes=a[1-3] Switches=s[1-2]\n");
   EXPECT_EQ(shown.switch_of("a2"), "s1");
+  EXPECT_EQ(shown.switch_of("a3"), "s2");
   EXPECT_EQ(shown.path_of("a1"), (Names{"s1", "top"}));
 }
 

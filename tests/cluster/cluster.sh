@@ -190,7 +190,7 @@ SelectTypeParameters=CR_CPU
 JobCompType=jobcomp/none
 AccountingStorageType=accounting_storage/none
 NodeName=node[1-$hosts] NodeAddr=198.18.1.[1-$hosts] CPUs=8 State=UNKNOWN
-PartitionName=test Nodes=ALL Default=YES MaxTime=30 State=UP OverSubscribe=YES
+PartitionName=test Nodes=ALL Default=YES MaxTime=60 State=UP OverSubscribe=YES
 CONF
 if ((leaves > 1)); then
   echo "TopologyPlugin=topology/tree" >>"$dir/slurm.conf"
