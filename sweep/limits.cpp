@@ -21,6 +21,14 @@ constexpr std::size_t processes_a_pair = 12;
 // Room for the sweep's own: squeue, scancel, and what it has open.
 constexpr std::size_t spare = 32;
 
+std::string refusal(std::size_t parallel, std::size_t needed, const char *what,
+                    rlim_t limit, const char *flag) {
+  return "--parallel " + std::to_string(parallel) + " needs " +
+         std::to_string(needed) + " " + what + ", and the limit is " +
+         std::to_string(limit) + " (ulimit " + flag +
+         "): give a smaller --parallel";
+}
+
 // The processes (threads, as the limit counts them) of this user now.
 std::size_t user_processes() {
   const uid_t uid = getuid();
@@ -59,12 +67,8 @@ std::string room_for(std::size_t parallel, std::size_t open_now) {
   const std::size_t descriptors =
       open_now + parallel * descriptors_a_pair + spare;
   if (files.rlim_cur != RLIM_INFINITY && descriptors > files.rlim_cur) {
-    return "--parallel " + std::to_string(parallel) + " needs " +
-           std::to_string(descriptors) +
-           " open descriptors, and the limit "
-           "is " +
-           std::to_string(files.rlim_cur) +
-           " (ulimit -n): give a smaller --parallel";
+    return refusal(parallel, descriptors, "open descriptors", files.rlim_cur,
+                   "-n");
   }
   rlimit processes{};
   if (geteuid() != 0 && getrlimit(RLIMIT_NPROC, &processes) == 0 &&
@@ -72,12 +76,8 @@ std::string room_for(std::size_t parallel, std::size_t open_now) {
     const std::size_t needed =
         user_processes() + parallel * processes_a_pair + spare;
     if (needed > processes.rlim_cur) {
-      return "--parallel " + std::to_string(parallel) + " needs about " +
-             std::to_string(needed) +
-             " processes of this user, and the "
-             "limit is " +
-             std::to_string(processes.rlim_cur) +
-             " (ulimit -u): give a smaller --parallel";
+      return refusal(parallel, needed, "processes of this user",
+                     processes.rlim_cur, "-u");
     }
   }
   return "";
