@@ -122,6 +122,15 @@ isolate node7
 check srun ring 1 "$(named nodes node7)"
 # A dead host among all pairs: its 15 pairs one after another.
 check srun all 1 "$(named nodes node7)" --retries 0
+# Its picture, for a person to see the cross, beside the build's files.
+if [[ -n $chromium ]]; then
+  shot=$(dirname "$1")/tree-node7-dead.png
+  "$chromium" --headless --no-sandbox --disable-gpu --no-first-run \
+    --disable-background-networking --disable-component-update --user-data-dir="$work/profile" \
+    --screenshot="$shot" --window-size=1000,700 "file://$page" >/dev/null 2>&1 && [[ -s $shot ]] ||
+    fail "no screenshot of the page"
+  echo "the page of all pairs with node7 dead: $shot"
+fi
 heal
 
 uplink_down 2
