@@ -51,9 +51,6 @@ sweep() {
   seconds=$(((${EPOCHREALTIME/./} - begin) / 1000000))
   rounds=$(grep -c '^round ' "$work/err")
 }
-verdicts() {
-  jq -r '.pairs[] | "\(.nodes | join("-"))\(if .confirmation then "+" else "" end) \(.verdict)"' "$json" | tr '\n' ' '
-}
 # expect_pairs PATTERN N: the JSON holds every pair of PATTERN over
 # node1 to nodeN once, and the confirmation pairs besides.
 expect_pairs() {
@@ -71,9 +68,6 @@ expect_pairs() {
 expect_in_time() {
   ((seconds <= rounds * (timeout + 12))) ||
     fail "$rounds rounds took $seconds s, more than $((timeout + 12)) s each"
-}
-count() {
-  jq "[.pairs[] | select(.verdict == \"$1\")] | length" "$json"
 }
 
 # check LAUNCH PATTERN EXPECTATION [HOSTS]: one sweep, and EXPECTATION (a

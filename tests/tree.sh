@@ -55,12 +55,6 @@ sweep() {
   fi
   seconds=$((SECONDS - begin))
 }
-verdicts() {
-  jq -r '.pairs[] | "\(.nodes | join("-"))\(if .confirmation then "+" else "" end) \(.verdict)"' "$json" | tr '\n' ' '
-}
-count() {
-  jq "[.pairs[] | select(.verdict == \"$1\")] | length" "$json"
-}
 # found: every list of suspects, in one line to compare.
 found() {
   jq -c '{nodes: .suspect_nodes, links: .suspect_links, uplinks: .suspect_uplinks,

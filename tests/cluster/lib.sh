@@ -199,3 +199,12 @@ expect_nothing_left() {
   done
   fail "left running after the job: $left"
 }
+
+# Of a sweep's JSON report in $json: every pair and its verdict in one
+# line (a "+" marks a confirmation pair), and the pairs of verdict $1.
+verdicts() {
+  jq -r '.pairs[] | "\(.nodes | join("-"))\(if .confirmation then "+" else "" end) \(.verdict)"' "$json" | tr '\n' ' '
+}
+count() {
+  jq "[.pairs[] | select(.verdict == \"$1\")] | length" "$json"
+}
