@@ -3,7 +3,7 @@
 // pairs, in the same rounds, started in waves of at most K at once by
 // posix_spawn, each wave waited for whole; nothing read, judged or told.
 //   sweep_floor SRUN ring|all NODES K   (prints the seconds it took)
-#include "schedule.h"
+#include "decide/schedule.h"
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,0 +1,126 @@
+#include "decide/sweeper.h"
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <utility>
+
+namespace sweep {
+
+namespace {
+
+class Sweeper {
+public:
+  Sweeper(const Plan &plan, const RunRound &run_round,
+          const std::function<bool()> &stopped, const Progress &progress)
+      : plan_(plan), run_round_(run_round), stopped_(stopped),
+        progress_(progress) {}
+
+  Swept run() {
+    // Every pattern pair has its record from the start, so that pairs a
+    // stopped sweep never ran are reported too.
+    std::vector<std::vector<std::size_t>> pattern;
+    std::transform(plan_.pattern.begin(), plan_.pattern.end(),
+                   std::back_inserter(pattern),
+                   [&](const Round &round) { return add_all(round, false); });
+    const bool stopped =
+        std::any_of(pattern.begin(), pattern.end(),
+                    [&](const auto &round) { return !run(round, "pattern"); });
+    if (stopped || !retry(pattern)) {
+      return finish(false);
+    }
+    std::set<std::string> tried;
+    for (int number = 0; number < most_confirmation_rounds; ++number) {
+      const auto confirming =
+          confirmation_round(swept_.records, plan_.nodes, tried, plan_.rank);
+      if (confirming.empty()) {
+        break;
+      }
+      const std::vector<std::vector<std::size_t>> round{
+          add_all(confirming, true)};
+      if (!run(round.front(), "confirmation") || !retry(round)) {
+        return finish(false);
+      }
+    }
+    return finish(true);
+  }
+
+private:
+  // Records for PAIRS, and their indices.
+  std::vector<std::size_t> add_all(const std::vector<Pair> &pairs,
+                                   bool confirmation) {
+    std::vector<std::size_t> indices;
+    for (const auto &pair : pairs) {
+      indices.push_back(swept_.records.size());
+      swept_.records.push_back({pair, confirmation, {}});
+    }
+    return indices;
+  }
+
+  Swept finish(bool complete) {
+    swept_.complete = complete && !stopped_();
+    return std::move(swept_);
+  }
+
+  // The pairs of ROUNDS that are due another try, each round's as a round
+  // of its own, until none is due; false when the sweep was stopped.
+  bool retry(const std::vector<std::vector<std::size_t>> &rounds) {
+    for (int pass = 0; pass < plan_.retries; ++pass) {
+      const auto due = retries_due(swept_.records, plan_.retries);
+      const std::set<std::size_t> due_set(due.begin(), due.end());
+      for (const auto &round : rounds) {
+        std::vector<std::size_t> again;
+        std::copy_if(round.begin(), round.end(), std::back_inserter(again),
+                     [&](std::size_t index) { return due_set.count(index); });
+        if (!again.empty() && !run(again, "retry")) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  // Runs the pairs of one round; false when the sweep was stopped.
+  bool run(const std::vector<std::size_t> &indices, const char *kind) {
+    if (stopped_()) {
+      return false;
+    }
+    Round round;
+    std::transform(
+        indices.begin(), indices.end(), std::back_inserter(round),
+        [&](std::size_t index) { return swept_.records[index].pair; });
+    const int number = ++swept_.rounds;
+    const auto outcomes = run_round_(round);
+    std::vector<Attempt> tries;
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+      Outcome outcome;
+      if (i < outcomes.size()) {
+        outcome = outcomes[i];
+      } else {
+        outcome.cut_short = true;
+      }
+      Attempt attempt = judge(outcome, plan_.timeout);
+      attempt.round = number;
+      tries.push_back(attempt);
+      swept_.records[indices[i]].attempts.push_back(std::move(attempt));
+    }
+    progress_(number, kind, round, tries);
+    return !stopped_();
+  }
+
+  const Plan &plan_;
+  const RunRound &run_round_;
+  const std::function<bool()> &stopped_;
+  const Progress &progress_;
+  Swept swept_;
+};
+
+} // namespace
+
+Swept run_sweep(const Plan &plan, const RunRound &run_round,
+                const std::function<bool()> &stopped,
+                const Progress &progress) {
+  return Sweeper(plan, run_round, stopped, progress).run();
+}
+
+} // namespace sweep

@@ -1,0 +1,49 @@
+// The sweep as a whole: the pattern's rounds, then the tries again of the
+// pairs that did not pass, then the confirmation of each failing node with
+// a known-good partner, until the evidence is in or the sweep is stopped.
+#pragma once
+
+#include "decide/confirm.h"
+#include "decide/schedule.h"
+#include "decide/verdict.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sweep {
+
+// Confirmation rounds at most: a node still waiting for a free known-good
+// partner after them keeps the evidence it has.
+constexpr int most_confirmation_rounds = 3;
+
+struct Plan {
+  std::vector<std::string> nodes;
+  std::vector<Round> pattern;
+  int retries = 1;
+  double timeout = 30;
+  PartnerRank rank = [](const std::string &, const std::string &) { return 0; };
+};
+
+// Runs one round of disjoint pairs and says how each job ended, in order.
+using RunRound = std::function<std::vector<Outcome>(const Round &round)>;
+// Told after each round: its number, what it was for ("pattern", "retry",
+// "confirmation") and what its tries came to.
+using Progress =
+    std::function<void(int number, const char *kind, const Round &round,
+                       const std::vector<Attempt> &tries)>;
+
+struct Swept {
+  std::vector<PairRecord> records; // every pattern pair, then confirmations
+  bool complete = true;            // false when stopped before the end
+  int rounds = 0;
+};
+
+// Each round is tried again as a round of its own, with just its pairs
+// that did not pass, up to RETRIES times; so that no retry round holds
+// more than the round it came from, and the worst case stays the
+// pattern's (see budget.h).
+Swept run_sweep(const Plan &plan, const RunRound &run_round,
+                const std::function<bool()> &stopped, const Progress &progress);
+
+} // namespace sweep

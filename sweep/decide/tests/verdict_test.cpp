@@ -1,0 +1,141 @@
+#include "decide/verdict.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using sweep::Attempt;
+using sweep::Outcome;
+using sweep::Verdict;
+
+const std::string sent = " process 0 : 777 has to sent to: 1\n";
+const std::string received = " process 1 : 777 has been received from: 0\n";
+
+TEST(Judge, VerdictAndReasonFromHowTheJobEnded) {
+  struct Case {
+    const char *what;
+    Outcome outcome;
+    Verdict verdict;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"the two lines",
+       {0, false, false, 0.4, sent + received, ""},
+       Verdict::passed,
+       ""},
+      {"either order",
+       {0, false, false, 0.4, received + sent, ""},
+       Verdict::passed,
+       ""},
+      {"lone processes",
+       {0, false, false, 0.2, "needs 2 processors \nneeds 2 processors \n", ""},
+       Verdict::failed,
+       "each process ran alone (\"needs 2 processors\"): the launcher is not "
+       "of the program's MPI"},
+      {"a line more",
+       {0, false, false, 0.4, sent + received + "hello\n", ""},
+       Verdict::failed,
+       "unexpected output:  process 0 : 777 has to sent to: 1"},
+      {"only one line",
+       {0, false, false, 0.4, sent, ""},
+       Verdict::failed,
+       "unexpected output:  process 0 : 777 has to sent to: 1"},
+      {"stderr says why",
+       {255, false, false, 2.1, "",
+        "---------\n\nUCX ERROR no usable devices\nmore\n"},
+       Verdict::failed,
+       "UCX ERROR no usable devices"},
+      {"status only",
+       {143, false, false, 2.1, sent, ""},
+       Verdict::failed,
+       "status 143"},
+      {"timed out",
+       {255, true, false, 30.2, "", "APPLICATION TIMED OUT\n"},
+       Verdict::failed,
+       "timed out after 30 s"},
+      {"exchanged, then hung",
+       {137, true, false, 40, received + sent, ""},
+       Verdict::exchanged_then_hung,
+       "exchanged, then hung: no exit within 30 s"},
+      {"one line, then hung",
+       {137, true, false, 40, sent, ""},
+       Verdict::failed,
+       "timed out after 30 s"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const Attempt attempt = sweep::judge(c.outcome, 30);
+    EXPECT_EQ(attempt.verdict, c.verdict);
+    EXPECT_EQ(attempt.reason, c.reason);
+    EXPECT_EQ(attempt.status, c.outcome.status);
+    EXPECT_DOUBLE_EQ(attempt.seconds, c.outcome.seconds);
+  }
+}
+
+// Outcome{status, timed_out, cut_short, seconds, out, err, dropped}
+TEST(Judge, WhatTheSweepItselfCutOrLost) {
+  const Attempt cut = sweep::judge({143, false, true, 3, sent, "", 0}, 30);
+  EXPECT_EQ(cut.verdict, Verdict::not_run);
+  // The bound had passed before the sweep was stopped: a failure still.
+  const Attempt late = sweep::judge({143, true, true, 31, "", "", 0}, 30);
+  EXPECT_EQ(late.verdict, Verdict::failed);
+  const Attempt lost =
+      sweep::judge({-1, false, false, 0.4, sent + received, "", 0}, 30);
+  EXPECT_EQ(lost.verdict, Verdict::failed);
+  EXPECT_EQ(lost.reason, "its exit status was lost");
+  // The two lines, then a flood that was dropped: not a pass.
+  const Attempt flood =
+      sweep::judge({0, false, false, 2, sent + received, "", 512}, 30);
+  EXPECT_EQ(flood.verdict, Verdict::failed);
+  // What a job said is made safe, and its reason is one short line.
+  const Attempt hostile = sweep::judge({1, false, false, 1, "",
+                                        "\x1b[2J\xe9"
+                                        "chec\r" +
+                                            std::string(500, 'x'),
+                                        0},
+                                       30);
+  EXPECT_EQ(hostile.reason.find('\x1b'), std::string::npos);
+  EXPECT_EQ(hostile.reason.find('\r'), std::string::npos);
+  EXPECT_EQ(hostile.reason.rfind("\xEF\xBF\xBD[2J\xEF\xBF\xBD"
+                                 "chec",
+                                 0),
+            0U);
+  EXPECT_LE(hostile.reason.size(), 210U); // 200 code points, two of 3 bytes
+}
+
+// A pair's tries "PF..." (passed, failed, exchanged-then-hung, not-run).
+sweep::PairRecord tried(const std::string &tries) {
+  sweep::PairRecord record{{"a", "b"}, false, {}};
+  for (const char verdict : tries) {
+    Attempt attempt;
+    attempt.verdict = verdict == 'P'   ? Verdict::passed
+                      : verdict == 'H' ? Verdict::exchanged_then_hung
+                      : verdict == 'N' ? Verdict::not_run
+                                       : Verdict::failed;
+    record.attempts.push_back(attempt);
+  }
+  return record;
+}
+
+TEST(Judge, WhatAPairsTriesComeTo) {
+  const std::pair<const char *, Verdict> cases[] = {
+      {"P", Verdict::passed},
+      {"F", Verdict::failed},
+      {"FF", Verdict::failed},
+      {"FP", Verdict::flaky},
+      {"HP", Verdict::flaky},
+      {"PF", Verdict::flaky},
+      {"H", Verdict::exchanged_then_hung},
+      {"FH", Verdict::exchanged_then_hung},
+      {"", Verdict::not_run},
+      {"N", Verdict::not_run},
+      {"FN", Verdict::failed},
+      {"PN", Verdict::passed},
+  };
+  for (const auto &[tries, verdict] : cases) {
+    SCOPED_TRACE(tries);
+    EXPECT_EQ(sweep::final_verdict(tried(tries)), verdict);
+  }
+}
+
+} // namespace
