@@ -24,6 +24,8 @@
 //                       once ("overlaps")
 //   orphan A B          that pair never answers, and its srun leaves a child
 //                       behind when it ends
+// and for the stand-in scancel: scancel_fails N (its first N calls fail)
+// and immortal (no step ever goes).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
