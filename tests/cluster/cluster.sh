@@ -82,6 +82,12 @@ set -E
 chmod 755 "$dir" # munged wants its socket reachable by all
 mkdir -p "$dir/bin" "$dir/state" "$dir/spool"
 for program in "$@"; do cp "$program" "$dir/bin/"; done
+# And what the hosts run of the checkout, which may be under /tmp (each
+# host's own) or under a home no service can read.
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+cp "$source_dir/tests/cluster/ssh" "$source_dir/tests/cluster/exchanged_then_hung.sh" \
+  "$source_dir"/deploy/slurm/*.sbatch "$dir/bin/"
+chmod -R a+rX "$dir/bin"
 {
   echo "127.0.0.1 localhost"
   for ((i = 1; i <= hosts; i++)); do echo "198.18.1.$i node$i"; done
@@ -154,7 +160,8 @@ done
 on() {
   local host=$1
   shift
-  nsenter --target "$(<"$dir/$host-holder.pid")" --net --mount --uts --root --wd="$PWD" -- "$@"
+  # From the cluster's own directory: the caller's may not be on the host.
+  nsenter --target "$(<"$dir/$host-holder.pid")" --net --mount --uts --root --wd="$dir" -- "$@"
 }
 
 head -c 1024 /dev/urandom >"$dir/munge.key"

@@ -11,8 +11,9 @@ export SLURM_CONF EXCHANGE_CLUSTER=$CLUSTER_DIR
 # The program as cluster_up copied it in: /tmp is each host's own. And a
 # stand-in for the known hang: it prints its rank's line, then never ends.
 PROGRAM=$CLUSTER_DIR/bin/$(basename "$EXCHANGE")
-HANGING=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/exchanged_then_hung.sh
-batch_script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/deploy/slurm/exchange.sbatch
+# The scripts the hosts run are copied in too, as cluster_up found them.
+HANGING=$CLUSTER_DIR/bin/exchanged_then_hung.sh
+batch_script=$CLUSTER_DIR/bin/exchange.sbatch
 mkdir -p "$CLUSTER_DIR/jobs"
 
 # The bounds the README gives: mpiexec's in seconds, Slurm's in minutes.
@@ -24,7 +25,7 @@ batch_bound=120
 # What a site sets once for its cluster: how the launcher reaches the hosts
 # (the cluster's ssh), and which network carries what: "mgmt" the launchers
 # and Slurm, "data" the ranks.
-ssh_agent=$(dirname "${BASH_SOURCE[0]}")/ssh
+ssh_agent=$CLUSTER_DIR/bin/ssh
 if [[ $MPI_IMPLEMENTATION == openmpi ]]; then
   plugin=pmix
   export "$RUNTIME_SSH_AGENT=$ssh_agent" "$RUNTIME_IF_INCLUDE=mgmt"
@@ -44,7 +45,8 @@ fi
 on() {
   local host=$1
   shift
-  nsenter --target "$(<"$CLUSTER_DIR/$host-holder.pid")" --net --mount --uts --root --wd="$PWD" -- "$@"
+  # From the cluster's own directory: the caller's may not be on the host.
+  nsenter --target "$(<"$CLUSTER_DIR/$host-holder.pid")" --net --mount --uts --root --wd="$CLUSTER_DIR" -- "$@"
 }
 # data_address HOST: HOST's address on the data network.
 data_address() {
