@@ -16,13 +16,12 @@
 # SWEEP_PARALLEL  pairs at once at most (default 64)
 # SWEEP_RETRIES   further tries of a pair that did not pass (default 1)
 #
-# Time limit: a sweep of N nodes takes at worst
-#   (1 + R) * (W + ceil(N / 2 / K)) * (T + 10) seconds
-# with R the retries, K the pairs at once, T the timeout, and W the waves of
-# the pattern: the sum over its rounds of ceil(pairs / K) (ring: 2 rounds of
-# N/2 pairs; all: N-1 rounds of N/2). 40 minutes covers ring at the defaults
-# up to 1,280 nodes. For more, or for all, ask the sweep how long and submit
-# with that:
+# Time limit: a sweep can take at worst what exchange-sweep --worst-case N
+# prints (minutes): every try of every round to its bound and then ended,
+# each round tried 1 + R times, up to 3 rounds of confirmation, and Slurm's
+# answers (exchange-sweep(1), TIME LIMITS). 40 minutes covers ring at the
+# defaults up to 512 nodes. For more, or for all, ask the sweep how long and
+# submit with that:
 #   sbatch -N 64 --time=$(exchange-sweep.mpich --worst-case 64 --pattern all) \
 #     --export=ALL,SWEEP_PATTERN=all deploy/slurm/sweep.sbatch
 # The sweep warns at start when its job would end before its worst case.
