@@ -18,15 +18,14 @@ mkdir "$work/steps"
 : >"$work/scancel.log"
 : >"$work/squeue.log"
 standin=$(readlink -f "$bin/srun")
-# leftovers: the pids of stand-ins, and of Hydra's processes for them,
-# still running.
+# leftovers: the pids of this scenario's stand-ins, and of Hydra's
+# processes for them, still running (other scenarios may run beside it).
 leftovers() {
   local proc pid
   for proc in /proc/[0-9]*; do
     pid=${proc#/proc/}
-    if [[ $(readlink "$proc/exe" 2>/dev/null) == "$standin" ]]; then
-      echo "$pid"
-    elif [[ $(cat "$proc/comm" 2>/dev/null) == @(hydra_pmi_proxy|mpiexec.hydra) ]] &&
+    if [[ $(readlink "$proc/exe" 2>/dev/null) == "$standin" ||
+      $(cat "$proc/comm" 2>/dev/null) == @(hydra_pmi_proxy|mpiexec.hydra) ]] &&
       tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "STANDIN_DIR=$work"; then
       echo "$pid"
     fi
