@@ -2,12 +2,12 @@
 # exchange-sweep on the 16-host test cluster whose data network is a tree:
 # four leaf switches of four hosts under a spine, Slurm's topology/tree
 # told so. Inside an allocation (srun steps, the tree read from Slurm):
-# healthy under ring and all; one dead host named alone under both; leaf2's
-# uplink dead names that uplink alone; leaf3 dead names that switch; and
-# draining: a dry run changes nothing, --drain drains the dead host alone
-# and leaves a node an admin drained with its own reason; every data link
-# dead is a global fault that drains nothing. Under mpiexec with
-# --topology the uplink and the leaf again. Every sweep's page holds every pair
+# healthy under ring and all; one dead host named alone under all; leaf2's
+# uplink and leaf3 dead at once name that uplink and that switch; and
+# draining, with two hosts dead under ring: a dry run changes nothing,
+# --drain drains the dead host alone and leaves a node an admin drained
+# with its own reason; every data link dead is a global fault that drains
+# nothing. Under mpiexec with --topology the uplink and the leaf again. Every sweep's page holds every pair
 # with its verdict (as headless Chromium renders it, where installed).
 #   tree.sh LAUNCHER_FILE STATE_FILE
 set -u
@@ -112,9 +112,9 @@ for pair in node4-node5 node8-node9 node12-node13; do
 done
 check srun all 0 "$nothing"
 
+# A dead host among all pairs: its 15 pairs one after another. (The
+# drain's sweeps below find it under ring.)
 isolate node7
-check srun ring 1 "$(named nodes node7)"
-# A dead host among all pairs: its 15 pairs one after another.
 check srun all 1 "$(named nodes node7)" --retries 0
 # Its picture, for a person to see the cross, beside the build's files.
 if [[ -n $chromium ]]; then
@@ -127,13 +127,12 @@ if [[ -n $chromium ]]; then
 fi
 heal
 
+# leaf2's uplink and leaf3 itself dead at once, side by side in the ring:
+# the uplink and the switch, and none of the nodes behind them.
 uplink_down 2
-check srun ring 1 "$(named uplinks leaf2)"
-check mpiexec ring 1 "$(named uplinks leaf2)"
-heal
 leaf_down 3
-check srun ring 1 "$(named switches leaf3)"
-check mpiexec ring 1 "$(named switches leaf3)"
+check srun ring 1 "$(named uplinks leaf2 switches leaf3)"
+check mpiexec ring 1 "$(named uplinks leaf2 switches leaf3)"
 heal
 
 # Draining. node7 and node10 dead; node10 drained by an admin first.
