@@ -30,6 +30,11 @@ int main(int argc, char **argv) {
   const std::string pattern = argv[2];
   const auto count = std::strtoul(argv[3], nullptr, 10);
   const auto most = std::strtoul(argv[4], nullptr, 10);
+  if (most == 0) {
+    // No pair at once would never end.
+    (void)std::fputs("sweep_floor: K must be 1 or more\n", stderr);
+    return 2;
+  }
   std::vector<std::string> nodes;
   for (unsigned long i = 1; i <= count; ++i) {
     nodes.push_back("n" + std::to_string(i));

@@ -15,7 +15,8 @@ build=$1 out=$2 runs=$3 sizes=$4 all_sizes=$5 delay=$6
 bin=$build/tests/standin-bin
 floor=$build/bench/sweep_floor
 sweep=$build/sweep/exchange-sweep
-default_k=$("$sweep" --help | sed -n 's/.*pairs at once at most (default \([0-9]*\)).*/\1/p')
+default_k=$("$sweep" --help | sed -n 's/.*pairs at once at most.* (default \([0-9]*\)).*/\1/p')
+[[ -n $default_k ]] || { echo "sweep_scale.sh: cannot read --parallel's default from --help" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export STANDIN_DIR=$work
