@@ -86,9 +86,9 @@ std::vector<std::string> find_nodes(const Options &options, Setup &setup) {
 }
 
 void choose_mpi(const Options &options, Launch &launch) {
-  const auto mpi = options.mpi ? options.mpi : linked_mpi(options.program);
+  const auto mpi = options.mpi ? options.mpi : linked_mpi(launch.program);
   if (!mpi) {
-    throw Refusal("cannot tell which MPI " + one_line(options.program) +
+    throw Refusal("cannot tell which MPI " + one_line(launch.program) +
                   " is linked against; name it with --mpi");
   }
   launch.mpi = *mpi;
@@ -169,12 +169,46 @@ std::size_t most_drained(const Options &options, std::size_t nodes) {
 }
 
 Budget budget_of(const Options &options, std::size_t nodes, bool steps) {
-  return {nodes,
-          options.parallel,
-          options.retries,
-          options.timeout,
-          steps,
-          options.drain.empty() ? 0 : most_drained(options, nodes)};
+  Budget budget{nodes,
+                options.parallel,
+                options.retries,
+                options.timeout,
+                steps,
+                options.drain.empty() ? 0 : most_drained(options, nodes)};
+  budget.measured = options.measure && !options.program_given;
+  return budget;
+}
+
+// The mesh, where the options and what is installed allow it: it runs
+// its own exchange and measure, so not with a PROGRAM of the user's.
+void choose_engine(const Options &options, Setup &setup) {
+  setup.engine = options.program_given ? "pairs" : options.engine;
+  if (setup.engine == "pairs") {
+    return;
+  }
+  setup.mesh.program = options.mesh.empty() ? mesh_beside_me() : options.mesh;
+  const std::string problem = program_problem(setup.mesh.program);
+  if (!problem.empty()) {
+    if (setup.engine == "mesh" || !options.mesh.empty()) {
+      throw Refusal("the mesh: " + problem +
+                    " (give --mesh, or --engine pairs)");
+    }
+    setup.engine = "pairs"; // none installed beside the sweep
+    return;
+  }
+  setup.mesh.all = options.pattern == "all";
+  setup.mesh.measure = setup.plan.measured;
+  setup.mesh.measure_time = options.measure_time;
+  setup.mesh.pair_bound = mesh_pair_bound(options.timeout, setup.plan.measured,
+                                          options.measure_time);
+  setup.mesh_run = std::make_shared<MeshRun>();
+  setup.plan.mesh_only = setup.engine == "mesh";
+  setup.plan.run_mesh = [launch = setup.launch, mesh = setup.mesh,
+                         nodes = setup.plan.nodes, run = setup.mesh_run] {
+    *run = run_mesh(launch, mesh, nodes);
+    return std::move(run->attempts);
+  };
+  setup.budget.mesh_seconds = mesh_bound(setup.mesh, setup.plan.nodes.size());
 }
 
 std::vector<std::size_t> sizes_of(const Plan &plan) {
@@ -223,28 +257,57 @@ Usage usage_since(std::chrono::steady_clock::time_point start,
 
 } // namespace
 
-std::string program_beside_me() {
+namespace {
+
+std::string beside_me(const char *name) {
   std::string self(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
   if (length <= 0) {
     return "";
   }
   self.resize(static_cast<std::size_t>(length));
-  return self.substr(0, self.rfind('/') + 1) + EXCHANGE_SWEEP_PROGRAM;
+  return self.substr(0, self.rfind('/') + 1) + name;
 }
 
+} // namespace
+
+std::string program_beside_me() { return beside_me(EXCHANGE_SWEEP_PROGRAM); }
+
+std::string probe_beside_me() { return beside_me(EXCHANGE_SWEEP_PROBE); }
+
+std::string mesh_beside_me() { return beside_me(EXCHANGE_SWEEP_MESH); }
+
 double worst_case(const Options &options, std::size_t nodes, bool steps) {
-  return worst_case_seconds(round_sizes(options.pattern, nodes),
-                            budget_of(options, nodes, steps));
+  Budget budget = budget_of(options, nodes, steps);
+  if (!options.program_given && options.engine != "pairs") {
+    // A mesh first, wherever one is installed.
+    MeshPlan mesh;
+    mesh.all = options.pattern == "all";
+    mesh.pair_bound =
+        mesh_pair_bound(options.timeout, options.measure, options.measure_time);
+    budget.mesh_seconds = mesh_bound(mesh, nodes);
+  }
+  return worst_case_seconds(round_sizes(options.pattern, nodes), budget);
 }
 
 Setup prepare(const Options &options) {
-  const std::string problem = program_problem(options.program);
+  // The probe measures, unless told not to or given exchange to run.
+  const bool measured = options.measure && !options.program_given;
+  const std::string program =
+      !measured ? options.program
+                : (options.probe.empty() ? probe_beside_me() : options.probe);
+  const std::string problem = program_problem(program);
   if (!problem.empty()) {
-    throw Refusal(problem);
+    throw Refusal(measured ? "the measuring program: " + problem +
+                                 " (give --probe, or --no-measure)"
+                           : problem);
   }
   Setup setup;
-  setup.launch.program = options.program;
+  setup.launch.program = program;
+  if (measured) {
+    setup.launch.arguments = {"--measure-time",
+                              std::to_string(options.measure_time)};
+  }
   setup.launch.timeout = options.timeout;
   setup.launch.parallel = options.parallel;
   setup.plan.nodes = find_nodes(options, setup);
@@ -273,8 +336,30 @@ Setup prepare(const Options &options) {
                                                 : ring(setup.plan.nodes);
   setup.plan.retries = options.retries;
   setup.plan.timeout = options.timeout;
+  if (measured) {
+    SlowLimits limits;
+    limits.bandwidth_share = options.slow_bandwidth;
+    limits.latency_factor = options.slow_latency;
+    limits.min_bandwidth = options.min_bandwidth;
+    limits.max_latency = options.max_latency;
+    setup.slow = std::make_shared<SlowJudge>(
+        limits, [topology = setup.topology](const Pair &pair) {
+          return topology.switch_of(pair.first) ==
+                         topology.switch_of(pair.second)
+                     ? 0
+                     : 1;
+        });
+    setup.plan.measured = true;
+    setup.plan.judge_round =
+        [slow = setup.slow](std::vector<PairRecord> &records,
+                            const std::vector<std::size_t> &round,
+                            bool pattern) {
+          slow->judge(records, round, pattern);
+        };
+  }
   setup.budget = budget_of(options, setup.plan.nodes.size(),
                            setup.launch.launcher == Launcher::srun);
+  choose_engine(options, setup);
   check_time_left(setup);
   setup.descriptors = Watch::open_descriptors();
   return setup;
@@ -297,6 +382,17 @@ Report report_of(const Options &options, Setup &setup, const Swept &swept,
   report.signal = stop_signal();
   report.findings =
       attribute(report.records, report.nodes, report.topology, report.complete);
+  if (setup.engine == "mesh" && report.complete) {
+    unreported_undetermined(report.records, report.findings);
+  }
+  report.measured = setup.plan.measured;
+  report.engine = setup.engine;
+  if (setup.mesh_run && setup.mesh_run->ran) {
+    report.mesh = *setup.mesh_run;
+  }
+  if (setup.slow) {
+    report.fabric = setup.slow->fabric();
+  }
   report.worst_case_seconds =
       worst_case_seconds(sizes_of(setup.plan), setup.budget);
   const std::string json_path =
@@ -306,11 +402,11 @@ Report report_of(const Options &options, Setup &setup, const Swept &swept,
   std::map<std::string, NodeState> states;
   if (setup.drain != DrainMode::off && report.complete &&
       !report.findings.global_fault) {
-    states = node_states(report.findings.suspect_nodes);
+    states = node_states(drain_candidates(report.findings, options.drain_slow));
   }
   report.drain = plan_drain(setup.drain, most_drained(options, report.nodes),
                             report.findings, report.complete, states,
-                            report.records, json_path);
+                            report.records, json_path, options.drain_slow);
   drain_nodes(report.drain);
   report.usage = usage_since(start, setup.descriptors);
   return report;

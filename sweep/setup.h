@@ -3,8 +3,10 @@
 #pragma once
 
 #include "act/flavour.h"
+#include "act/mesh.h"
 #include "decide/budget.h"
 #include "decide/drain_plan.h"
+#include "decide/slow.h"
 #include "decide/sweeper.h"
 #include "given/options.h"
 #include "given/topology.h"
@@ -12,13 +14,17 @@
 #include "tell/report.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sweep {
 
-// exchange of the sweep's own implementation, installed beside it.
+// exchange of the sweep's own implementation, installed beside it; and
+// its measuring program.
 std::string program_beside_me();
+std::string probe_beside_me();
+std::string mesh_beside_me();
 
 struct Setup {
   Launch launch;
@@ -30,7 +36,11 @@ struct Setup {
   DrainMode drain = DrainMode::off;
   ReportFiles files;
   Budget budget;
-  std::size_t descriptors = 0; // open before the first round
+  std::size_t descriptors = 0;       // open before the first round
+  std::shared_ptr<SlowJudge> slow;   // where measured
+  std::string engine = "pairs";      // as chosen: auto, mesh or pairs
+  MeshPlan mesh;                     // where a mesh runs
+  std::shared_ptr<MeshRun> mesh_run; // what it came to
 };
 
 // Throws Refusal, with the one line that says why.

@@ -31,15 +31,9 @@ std::string whole_seconds(double seconds) {
   return std::to_string(static_cast<long>(std::ceil(seconds)));
 }
 
-} // namespace
-
-std::string launcher_program(const Launch &launch) {
-  return launch.launcher == Launcher::srun ? "srun"
-                                           : flavour_of(launch.mpi).mpiexec;
-}
-
-std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
-                                     const std::string &step) {
+// The launcher and its flags for one pair, up to the program.
+std::vector<std::string> launcher_words(const Launch &launch, const Pair &pair,
+                                        const std::string &step) {
   const std::string hosts = pair.first + "," + pair.second;
   const Flavour &flavour = flavour_of(launch.mpi);
   if (launch.launcher == Launcher::srun) {
@@ -53,8 +47,7 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
             "--nodelist=" + hosts,
             "--kill-on-bad-exit=1",
             "--job-name=" + step,
-            "--time=" + std::to_string(minutes),
-            launch.program};
+            "--time=" + std::to_string(minutes)};
   }
   if (launch.mpi == Mpi::openmpi) {
     return {flavour.mpiexec,
@@ -65,11 +58,25 @@ std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
             "-n",
             "2",
             "--timeout",
-            whole_seconds(launch.timeout),
-            launch.program};
+            whole_seconds(launch.timeout)};
   }
-  return {flavour.mpiexec, "-hosts", hosts, "-ppn", "1", "-n", "2",
-          launch.program};
+  return {flavour.mpiexec, "-hosts", hosts, "-ppn", "1", "-n", "2"};
+}
+
+} // namespace
+
+std::string launcher_program(const Launch &launch) {
+  return launch.launcher == Launcher::srun ? "srun"
+                                           : flavour_of(launch.mpi).mpiexec;
+}
+
+std::vector<std::string> job_command(const Launch &launch, const Pair &pair,
+                                     const std::string &step) {
+  auto command = launcher_words(launch, pair, step);
+  command.push_back(launch.program);
+  command.insert(command.end(), launch.arguments.begin(),
+                 launch.arguments.end());
+  return command;
 }
 
 std::vector<std::string> added_environment(const Launch &launch) {

@@ -20,6 +20,7 @@ struct Launch {
   Mpi mpi = Mpi::mpich;
   Launcher launcher = Launcher::mpiexec;
   std::string program;
+  std::vector<std::string> arguments; // the program's own, after it
   double timeout = 30;
   std::size_t parallel = 0; // pairs at once at most; 0: a whole round
   OwnJob job;               // the allocation's job, for srun steps

@@ -295,6 +295,11 @@ void Watch::read_ready(std::uint64_t owner) {
   // A few reads at most, so that one flooding job cannot starve others.
   for (int reads = 0; reads < 4 && stream.fd >= 0; ++reads) {
     const ssize_t got = read(stream.fd, buffer_.data(), buffer_.size());
+    if (got > 0 && stream.sink) {
+      stream.sink(
+          std::string_view(buffer_.data(), static_cast<std::size_t>(got)));
+      continue;
+    }
     if (got > 0) {
       const auto count = static_cast<std::size_t>(got);
       const std::size_t room =

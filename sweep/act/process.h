@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -25,6 +27,8 @@ struct Stream {
   std::size_t keep = kept_bytes;
   std::string kept;
   std::size_t dropped = 0;
+  // When set, every byte read goes here, as it comes, and none is kept.
+  std::function<void(std::string_view)> sink;
 };
 
 struct Process {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <queue>
 #include <sstream>
+#include <utility>
 
 namespace sweep {
 
@@ -53,18 +54,18 @@ struct Job {
 
 class RoundRun {
 public:
-  RoundRun(const Launch &launch, const Round &pairs,
+  RoundRun(const Launch &launch, std::vector<JobSpec> specs,
            const Environment &environment)
-      : launch_(launch), pairs_(pairs), environment_(environment),
-        jobs_(pairs.size()), canceller_(launch.job, watch_, environment) {}
+      : launch_(launch), specs_(std::move(specs)), environment_(environment),
+        jobs_(specs_.size()), canceller_(launch.job, watch_, environment) {}
 
   // Until every job has ended and every step that had to be ended is made
   // sure of, or until the sweep is to stop.
   std::vector<Outcome> run() {
     const std::size_t most =
-        launch_.parallel == 0 ? pairs_.size() : launch_.parallel;
+        launch_.parallel == 0 ? specs_.size() : launch_.parallel;
     while (true) {
-      while (next_ < pairs_.size() && running_ < most && !stopping()) {
+      while (next_ < specs_.size() && running_ < most && !stopping()) {
         begin(next_++);
       }
       if (stopping()) {
@@ -113,7 +114,7 @@ public:
 
 private:
   [[nodiscard]] bool jobs_ended() const {
-    return next_ == pairs_.size() && running_ == 0;
+    return next_ == specs_.size() && running_ == 0;
   }
   [[nodiscard]] bool ended() const { return jobs_ended() && canceller_.idle(); }
 
@@ -122,11 +123,11 @@ private:
   void heed_stops() {
     if (stopped_at_ == 0) {
       stopped_at_ = 1;
-      for (std::size_t i = next_; i < pairs_.size(); ++i) {
+      for (std::size_t i = next_; i < specs_.size(); ++i) {
         jobs_[i].cut_short = true;
         jobs_[i].done = true;
       }
-      next_ = pairs_.size();
+      next_ = specs_.size();
       for (std::size_t i = 0; i < jobs_.size(); ++i) {
         stop(i);
       }
@@ -140,13 +141,12 @@ private:
   }
 
   void begin(std::size_t index) {
-    static unsigned long steps = 0;
     Job &job = jobs_[index];
-    job.step = step_prefix() + std::to_string(++steps);
+    const JobSpec &spec = specs_[index];
+    job.step = spec.step;
     std::string error;
     int code = 0;
-    job.process = watch_.start(job_command(launch_, pairs_[index], job.step),
-                               environment_, error, code);
+    job.process = watch_.start(spec.argv, environment_, error, code);
     if (job.process == Watch::none) {
       if (code == EMFILE || code == ENFILE || code == EAGAIN ||
           code == ENOMEM) {
@@ -159,15 +159,16 @@ private:
       job.done = true;
       return;
     }
-    say("pair " + pair_name(index) + ": started");
+    say(spec.name + ": started");
+    if (spec.sink) {
+      watch_[job.process].out.sink = spec.sink;
+    }
     ++running_;
     job_of_process_.resize(watch_.size(), Watch::none);
     job_of_process_[job.process] = index;
-    schedule(index, after(watch_[job.process].start, launch_.timeout));
-  }
-
-  std::string pair_name(std::size_t index) const {
-    return pairs_[index].first + "-" + pairs_[index].second;
+    schedule(index, after(watch_[job.process].start,
+                          spec.started ? std::min(spec.start_bound, spec.bound)
+                                       : spec.bound));
   }
 
   void schedule(std::size_t index, Clock::time_point when) {
@@ -238,8 +239,16 @@ private:
     }
     switch (job.stage) {
     case Stage::running:
+      if (specs_[index].started && specs_[index].started()) {
+        const auto bound =
+            after(watch_[job.process].start, specs_[index].bound);
+        if (Clock::now() < bound) {
+          schedule(index, bound); // started in time: its own bound holds
+          break;
+        }
+      }
       job.timed_out = true;
-      say("pair " + pair_name(index) + ": timed out");
+      say(specs_[index].name + ": timed out");
       // Nothing it started may outlive it.
       watch_[job.process].end_group = true;
       if (launch_.launcher == Launcher::mpiexec) {
@@ -311,7 +320,7 @@ private:
       // It had to be ended: its step is made sure of.
       canceller_.want(job.step);
     }
-    if (process.ended_after >= launch_.timeout) {
+    if (process.ended_after >= specs_[index].bound) {
       job.timed_out = true;
     }
     job.outcome.status = process.status;
@@ -321,14 +330,14 @@ private:
     job.outcome.dropped = process.out.dropped + process.err.dropped;
     job.done = true;
     --running_;
-    say("pair " + pair_name(index) + ": ended after " +
+    say(specs_[index].name + ": ended after " +
         seconds_text(process.ended_after) + " s, status " +
         std::to_string(process.status) +
         (job.timed_out ? ", past its bound" : ""));
   }
 
   const Launch &launch_;
-  const Round pairs_; // its own: it may outlive the round it was given
+  const std::vector<JobSpec> specs_; // its own: it may outlive the caller
   const Environment &environment_;
   std::vector<Job> jobs_;
   Watch watch_;
@@ -347,7 +356,22 @@ Rounds::Rounds(const Launch &launch, const Environment &environment)
 Rounds::~Rounds() { end_all(); }
 
 std::vector<Outcome> Rounds::run(const Round &round) {
-  auto running = std::make_unique<RoundRun>(launch_, round, environment_);
+  static unsigned long steps = 0;
+  std::vector<JobSpec> specs;
+  for (const auto &pair : round) {
+    JobSpec spec;
+    spec.step = step_prefix() + std::to_string(++steps);
+    spec.argv = job_command(launch_, pair, spec.step);
+    spec.bound = launch_.timeout;
+    spec.name = "pair " + pair.first + "-" + pair.second;
+    specs.push_back(std::move(spec));
+  }
+  return run_jobs(std::move(specs));
+}
+
+std::vector<Outcome> Rounds::run_jobs(std::vector<JobSpec> specs) {
+  auto running =
+      std::make_unique<RoundRun>(launch_, std::move(specs), environment_);
   auto outcomes = running->run();
   if (stopping()) {
     // Its jobs are still being ended: end_all() sees to them, after the

@@ -7,13 +7,30 @@
 #include "decide/schedule.h"
 #include "decide/verdict.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sweep {
 
 class RoundRun;
+
+// One job to run: its command, the step it is (inside an allocation), its
+// bound, a name for --verbose, and where its standard output goes as it
+// comes (kept, bounded, when none).
+struct JobSpec {
+  std::vector<std::string> argv;
+  std::string step;
+  double bound = 30;
+  std::string name;
+  std::function<void(std::string_view)> sink;
+  // When set, the job must have STARTED by START_BOUND, or it is ended
+  // then as at its bound.
+  std::function<bool()> started;
+  double start_bound = 0;
+};
 
 class Rounds {
 public:
@@ -40,6 +57,9 @@ public:
   // first. When the sweep itself cannot start a job (out of descriptors or
   // processes), that is no pair's failure: the sweep fails so.
   std::vector<Outcome> run(const Round &round);
+  // Runs SPECS as run() runs a round's pairs: at most launch.parallel at
+  // once, each ended at its own bound.
+  std::vector<Outcome> run_jobs(std::vector<JobSpec> specs);
   // Ends whatever a round cut short left running, within its bounds; a
   // second signal kills it all at once.
   void end_all();

@@ -1,5 +1,7 @@
 #include "decide/blame.h"
 
+#include "decide/slow_blame.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -229,6 +231,21 @@ Findings unconfirmed(const std::vector<PairRecord> &records) {
       }
     }
   }
+  for (const auto &record : records) {
+    if (final_verdict(record) != Verdict::slow) {
+      continue;
+    }
+    for (const auto *node : {&record.pair.first, &record.pair.second}) {
+      const bool fast =
+          std::any_of(records.begin(), records.end(), [&](const auto &other) {
+            return (other.pair.first == *node || other.pair.second == *node) &&
+                   ever_fast(other);
+          });
+      if (!fast) {
+        add_once(findings.undetermined, *node);
+      }
+    }
+  }
   return findings;
 }
 
@@ -286,7 +303,9 @@ Findings attribute(const std::vector<PairRecord> &records,
                             ", so the fault is not a node's; "
                             "commonest reason (" +
                             commonest_reason(records) + ")";
+    return findings;
   }
+  attribute_slow(records, node_count, topology, findings);
   return findings;
 }
 

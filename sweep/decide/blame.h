@@ -18,10 +18,16 @@ struct Findings {
   std::vector<std::string> suspect_switches;
   std::vector<std::string> suspect_nodes;
   std::vector<Pair> suspect_links;
-  // Nodes of pairs that failed for good but fit neither rule.
+  // Nodes of pairs that failed (or were slow) for good but fit no rule.
   std::vector<std::string> undetermined;
   // Set when the fault is not a node's: then nothing above is named.
   std::optional<std::string> global_fault;
+  // What the slow pairs point at (slow_blame.h), none of it behind a part
+  // named above; or that the whole fabric is slow.
+  std::vector<std::string> slow_nodes;
+  std::vector<Pair> slow_links;
+  std::vector<std::string> slow_uplinks;
+  std::optional<std::string> slow_everywhere;
 };
 
 // A node is known-good when some try of it passed with a partner. From
@@ -45,7 +51,8 @@ struct Findings {
 //
 // A sweep that was cut short (not COMPLETE) confirmed nothing: it names no
 // suspect and no global fault, and every node of a failed pair that passed
-// with no one is undetermined.
+// with no one, and of a slow pair that was fast with no one, is
+// undetermined. Then the slow pairs are read (slow_blame.h).
 Findings attribute(const std::vector<PairRecord> &records,
                    std::size_t node_count, const Topology &topology = {},
                    bool complete = true);

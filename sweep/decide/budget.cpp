@@ -2,6 +2,7 @@
 
 #include "decide/sweeper.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -59,7 +60,13 @@ double worst_case_seconds(const std::vector<std::size_t> &rounds,
       budget.drain_most == 0
           ? 0
           : 3 * query + static_cast<double>(budget.drain_most) * query;
-  return (1 + budget.retries) * (pattern + confirming) + before + drain;
+  // A mesh first, ended as a pair's job is past its bound.
+  const double mesh =
+      budget.mesh_seconds > 0
+          ? budget.mesh_seconds + last_resort + streams_after_end + tail
+          : 0;
+  const int tries = 1 + std::max(budget.retries, budget.measured ? 1 : 0);
+  return mesh + tries * (pattern + confirming) + before + drain;
 }
 
 } // namespace sweep

@@ -38,6 +38,8 @@ struct Budget {
   double timeout = 30;
   bool steps = false;         // pairs are srun steps, which may need cancelling
   std::size_t drain_most = 0; // nodes --drain may drain; 0 without --drain
+  double mesh_seconds = 0;    // the bound of a mesh job first, or 0
+  bool measured = false;      // a slow pair is tried at least twice
 };
 
 // The worst case, in seconds, of a sweep whose pattern has ROUNDS: every
@@ -51,7 +53,8 @@ struct Budget {
 //   (1 + R) * (sum over rounds (W * S + E) + C * (ceil(N/2/K) * S + E))
 // with C = most_confirmation_rounds; plus Slurm's answers: the allocation's
 // nodes, its tree and its time left before, and with --drain the check of
-// the right to drain and the nodes' states, then one update a node.
+// the right to drain and the nodes' states, then one update a node; and
+// with a mesh first, its bound, ended as a pair's job is.
 double worst_case_seconds(const std::vector<std::size_t> &rounds,
                           const Budget &budget);
 

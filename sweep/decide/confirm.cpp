@@ -15,7 +15,11 @@ std::vector<std::size_t> retries_due(const std::vector<PairRecord> &records,
                                    [](const Attempt &attempt) {
                                      return attempt.verdict != Verdict::not_run;
                                    });
-    if (ran > 0 && ran < 1 + retries && !ever_passed(records[i])) {
+    // A pair slow on every try is tried once more, whatever RETRIES say:
+    // one measure under load is no verdict.
+    const bool slow = final_verdict(records[i]) == Verdict::slow;
+    const long most = 1 + std::max(retries, slow ? 1 : 0);
+    if (ran > 0 && ran < most && !ever_fast(records[i])) {
       due.push_back(i);
     }
   }
@@ -29,7 +33,9 @@ Key key_of(const std::string &one, const std::string &other) {
   return one < other ? Key{one, other} : Key{other, one};
 }
 
-// The known-good partners of one round, and who is busy in it.
+// The known-good partners of one round, and who is busy in it. Known-good
+// is fast where the sweep measures: a partner that passed and was not
+// slow, for a node that failed or was slow with everyone.
 class Candidates {
 public:
   Candidates(const std::vector<PairRecord> &records,
@@ -40,24 +46,35 @@ public:
         good_.insert(record.pair.first);
         good_.insert(record.pair.second);
       }
-      if (final_verdict(record) == Verdict::failed) {
+      if (ever_fast(record)) {
+        fast_.insert(record.pair.first);
+        fast_.insert(record.pair.second);
+      }
+      const Verdict verdict = final_verdict(record);
+      if (verdict == Verdict::failed) {
         failed_.insert(record.pair.first);
         failed_.insert(record.pair.second);
+      } else if (verdict == Verdict::slow) {
+        slow_.insert(record.pair.first);
+        slow_.insert(record.pair.second);
       }
       if (record.confirmation) {
         ++uses_[record.pair.second];
       }
     }
+    const auto &known = fast_.empty() ? good_ : fast_;
     for (const auto &node : nodes) {
-      if (good_.count(node) > 0) {
+      if (known.count(node) > 0) {
         partners_.push_back(&node);
       }
     }
   }
 
-  // A node of a pair that failed on every try, that passed with no one.
+  // A node of a pair that failed on every try, that passed with no one;
+  // or of a pair slow on every try, that was fast with no one.
   [[nodiscard]] bool needs_confirmation(const std::string &node) const {
-    return failed_.count(node) > 0 && good_.count(node) == 0;
+    return (failed_.count(node) > 0 && good_.count(node) == 0) ||
+           (slow_.count(node) > 0 && fast_.count(node) == 0);
   }
   [[nodiscard]] bool busy(const std::string &node) const {
     return busy_.count(node) > 0;
@@ -99,7 +116,9 @@ public:
 private:
   std::set<Key> paired_;
   std::set<std::string> good_;
+  std::set<std::string> fast_;
   std::set<std::string> failed_;
+  std::set<std::string> slow_;
   std::map<std::string, int> uses_; // times a node served as a partner
   std::vector<const std::string *> partners_; // known-good, in order
   std::set<std::string> busy_;

@@ -13,7 +13,8 @@
 namespace sweep {
 
 // The pairs (indices into RECORDS) to try again: none of their tries
-// passed and fewer than 1 + RETRIES of them ran.
+// passed fast and fewer than 1 + RETRIES of them ran; a pair slow on every
+// try is tried at least twice.
 std::vector<std::size_t> retries_due(const std::vector<PairRecord> &records,
                                      int retries);
 

@@ -16,14 +16,34 @@ std::size_t default_drain_max(std::size_t nodes) {
   return std::max<std::size_t>(1, (nodes + 19) / 20);
 }
 
+std::vector<std::string> drain_candidates(const Findings &findings,
+                                          bool with_slow) {
+  std::vector<std::string> nodes = findings.suspect_nodes;
+  if (with_slow) {
+    nodes.insert(nodes.end(), findings.slow_nodes.begin(),
+                 findings.slow_nodes.end());
+  }
+  return nodes;
+}
+
 std::string drain_reason(const std::string &node,
                          const std::vector<PairRecord> &records,
                          const std::string &json_path) {
   std::vector<std::string> partners;
   std::string why;
+  bool slow = true;
   for (const auto &record : records) {
-    if (final_verdict(record) != Verdict::failed ||
+    const Verdict verdict = final_verdict(record);
+    if ((verdict != Verdict::failed && verdict != Verdict::slow) ||
         (record.pair.first != node && record.pair.second != node)) {
+      continue;
+    }
+    if (verdict == Verdict::failed && slow) {
+      // Failures come first: a node that failed is drained for that.
+      partners.clear();
+      why.clear();
+      slow = false;
+    } else if (verdict == Verdict::slow && !slow) {
       continue;
     }
     partners.push_back(record.pair.first == node ? record.pair.second
@@ -32,7 +52,8 @@ std::string drain_reason(const std::string &node,
       why = record.attempts.back().reason;
     }
   }
-  std::string reason = std::string(ours) + " failed with " +
+  std::string reason = std::string(ours) +
+                       (slow ? " slow with " : " failed with ") +
                        std::to_string(partners.size()) + " partners";
   if (!why.empty()) {
     reason += " (" + why + ")";
@@ -53,7 +74,7 @@ DrainReport plan_drain(DrainMode mode, std::size_t max,
                        const Findings &findings, bool complete,
                        const std::map<std::string, NodeState> &states,
                        const std::vector<PairRecord> &records,
-                       const std::string &json_path) {
+                       const std::string &json_path, bool with_slow) {
   DrainReport report;
   report.mode = mode;
   report.max = max;
@@ -69,7 +90,7 @@ DrainReport plan_drain(DrainMode mode, std::size_t max,
     return report;
   }
   std::vector<std::string> to_drain;
-  for (const auto &node : findings.suspect_nodes) {
+  for (const auto &node : drain_candidates(findings, with_slow)) {
     const auto state = states.find(node);
     if (state == states.end()) {
       report.left_alone.push_back({node, "its state cannot be read"});

@@ -38,14 +38,20 @@ std::string drain_reason(const std::string &node,
                          const std::vector<PairRecord> &records,
                          const std::string &json_path);
 
-// Which of FINDINGS' suspect nodes to drain, given their STATES as Slurm
-// has them (a node missing there has a state that could not be read):
-// none when the sweep was incomplete, found a global fault, or would drain
-// more than MAX.
+// The nodes --drain considers: the suspects, and with --drain-slow
+// (WITH_SLOW) the slow nodes.
+std::vector<std::string> drain_candidates(const Findings &findings,
+                                          bool with_slow);
+
+// Which of FINDINGS' suspect nodes (and slow nodes, WITH_SLOW) to drain,
+// given their STATES as Slurm has them (a node missing there has a state
+// that could not be read): none when the sweep was incomplete, found a
+// global fault, or would drain more than MAX. A slow node's reason gives
+// its figure against the median.
 DrainReport plan_drain(DrainMode mode, std::size_t max,
                        const Findings &findings, bool complete,
                        const std::map<std::string, NodeState> &states,
                        const std::vector<PairRecord> &records,
-                       const std::string &json_path);
+                       const std::string &json_path, bool with_slow = false);
 
 } // namespace sweep

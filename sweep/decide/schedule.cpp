@@ -57,6 +57,58 @@ std::vector<Round> all_pairs(const std::vector<std::string> &nodes) {
   return rounds;
 }
 
+namespace {
+
+std::size_t ring_round(std::size_t pair, std::size_t nodes) {
+  return nodes % 2 == 1 && pair == nodes - 1 ? 2 : pair % 2;
+}
+
+} // namespace
+
+std::size_t round_count(bool all, std::size_t nodes) {
+  if (nodes < 2) {
+    return 0;
+  }
+  if (all) {
+    return nodes + nodes % 2 - 1;
+  }
+  return nodes == 2 ? 1 : 2 + nodes % 2;
+}
+
+std::optional<Seat> seat_in_round(bool all, std::size_t nodes, std::size_t node,
+                                  std::size_t round) {
+  if (node >= nodes || round >= round_count(all, nodes)) {
+    return std::nullopt;
+  }
+  if (!all) {
+    if (nodes == 2) {
+      return Seat{1 - node, node == 0};
+    }
+    // Pair i is node i with node i+1, as ring() makes them.
+    if (ring_round(node, nodes) == round) {
+      return Seat{(node + 1) % nodes, true};
+    }
+    const std::size_t before = (node + nodes - 1) % nodes;
+    if (ring_round(before, nodes) == round) {
+      return Seat{before, false};
+    }
+    return std::nullopt;
+  }
+  // The circle of all_pairs(): seat 0 keeps node 0; after R turns, seat
+  // k > 0 holds node 1 + (k - 1 - R) mod (S - 1).
+  const std::size_t seats = nodes + nodes % 2;
+  const std::size_t turning = seats - 1;
+  const std::size_t turn = round % turning;
+  const std::size_t mine = node == 0 ? 0 : 1 + (node - 1 + turn) % turning;
+  const std::size_t facing = seats - 1 - mine;
+  const std::size_t partner =
+      facing == 0 ? 0 : 1 + (facing - 1 + turning - turn) % turning;
+  if (partner >= nodes) {
+    return std::nullopt;
+  }
+  return Seat{partner, mine < facing};
+}
+
 std::vector<Round> pack(const std::vector<Pair> &pairs) {
   std::vector<Round> rounds;
   std::vector<std::set<std::string>> busy;

@@ -23,9 +23,20 @@ public:
     std::transform(plan_.pattern.begin(), plan_.pattern.end(),
                    std::back_inserter(pattern),
                    [&](const Round &round) { return add_all(round, false); });
+    if (plan_.run_mesh) {
+      if (!mesh(pattern)) {
+        return finish(false);
+      }
+      if (plan_.mesh_only) {
+        return finish(true);
+      }
+    }
     const bool stopped =
-        std::any_of(pattern.begin(), pattern.end(),
-                    [&](const auto &round) { return !run(round, "pattern"); });
+        std::any_of(pattern.begin(), pattern.end(), [&](const auto &round) {
+          return !run(due_of(round), plan_.run_mesh && passed_any(round)
+                                         ? "after mesh"
+                                         : "pattern");
+        });
     if (stopped || !retry(pattern)) {
       return finish(false);
     }
@@ -62,10 +73,69 @@ private:
     return std::move(swept_);
   }
 
+  // The pattern in one job of every pair: its tries, judged round by
+  // round; false when the sweep was stopped.
+  bool mesh(const std::vector<std::vector<std::size_t>> &pattern) {
+    if (stopped_()) {
+      return false;
+    }
+    const int number = ++swept_.rounds;
+    const auto tries = plan_.run_mesh();
+    Round all;
+    std::vector<std::size_t> reported;
+    for (std::size_t round = 0; round < pattern.size(); ++round) {
+      std::vector<std::size_t> judged;
+      for (std::size_t seat = 0; seat < pattern[round].size(); ++seat) {
+        const std::size_t index = pattern[round][seat];
+        all.push_back(swept_.records[index].pair);
+        if (round < tries.size() && seat < tries[round].size() &&
+            tries[round][seat]) {
+          Attempt attempt = *tries[round][seat];
+          attempt.round = number;
+          swept_.records[index].attempts.push_back(std::move(attempt));
+          judged.push_back(index);
+        }
+      }
+      if (plan_.judge_round) {
+        plan_.judge_round(swept_.records, judged, true);
+      }
+      reported.insert(reported.end(), judged.begin(), judged.end());
+    }
+    std::vector<Attempt> said;
+    std::transform(reported.begin(), reported.end(), std::back_inserter(said),
+                   [&](std::size_t index) {
+                     return swept_.records[index].attempts.back();
+                   });
+    // A pair the mesh did not report counts as cut short on the line.
+    for (std::size_t left = said.size(); left < all.size(); ++left) {
+      Attempt unreported;
+      unreported.verdict = Verdict::not_run;
+      said.push_back(unreported);
+    }
+    progress_(number, "mesh", all, said);
+    return !stopped_();
+  }
+
+  // The pairs of ROUND with no fast try yet.
+  std::vector<std::size_t> due_of(const std::vector<std::size_t> &round) {
+    std::vector<std::size_t> due;
+    std::copy_if(
+        round.begin(), round.end(), std::back_inserter(due),
+        [&](std::size_t index) { return !ever_fast(swept_.records[index]); });
+    return due;
+  }
+  bool passed_any(const std::vector<std::size_t> &round) {
+    return std::any_of(round.begin(), round.end(), [&](std::size_t index) {
+      return ever_fast(swept_.records[index]);
+    });
+  }
+
   // The pairs of ROUNDS that are due another try, each round's as a round
   // of its own, until none is due; false when the sweep was stopped.
   bool retry(const std::vector<std::vector<std::size_t>> &rounds) {
-    for (int pass = 0; pass < plan_.retries; ++pass) {
+    // A slow pair gets one more try even without retries (confirm.h).
+    const int passes = std::max(plan_.retries, plan_.measured ? 1 : 0);
+    for (int pass = 0; pass < passes; ++pass) {
       const auto due = retries_due(swept_.records, plan_.retries);
       const std::set<std::size_t> due_set(due.begin(), due.end());
       for (const auto &round : rounds) {
@@ -85,6 +155,9 @@ private:
     if (stopped_()) {
       return false;
     }
+    if (indices.empty()) {
+      return true;
+    }
     Round round;
     std::transform(
         indices.begin(), indices.end(), std::back_inserter(round),
@@ -99,11 +172,18 @@ private:
       } else {
         outcome.cut_short = true;
       }
-      Attempt attempt = judge(outcome, plan_.timeout);
+      Attempt attempt = judge(outcome, plan_.timeout, plan_.measured);
       attempt.round = number;
-      tries.push_back(attempt);
       swept_.records[indices[i]].attempts.push_back(std::move(attempt));
     }
+    if (plan_.judge_round) {
+      plan_.judge_round(swept_.records, indices,
+                        std::string(kind) == "pattern");
+    }
+    std::transform(indices.begin(), indices.end(), std::back_inserter(tries),
+                   [&](std::size_t index) {
+                     return swept_.records[index].attempts.back();
+                   });
     progress_(number, kind, round, tries);
     return !stopped_();
   }

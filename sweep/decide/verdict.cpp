@@ -1,8 +1,10 @@
 #include "decide/verdict.h"
 
+#include "given/probe_line.h"
 #include "given/text.h"
 
 #include <algorithm>
+#include <array>
 #include <sstream>
 
 namespace sweep {
@@ -32,6 +34,33 @@ std::string seconds_text(double seconds) {
   return text.str();
 }
 
+// Both lines of the probe, one a rank, each with 777; the pair's figures
+// (rank 0's latency, the slower way's bandwidth) when both measured.
+bool probe_lines(const std::vector<std::string> &lines,
+                 std::optional<Figures> &figures) {
+  std::array<std::optional<ProbeLine>, 2> ranks;
+  for (const auto &line : lines) {
+    const auto parsed = parse_probe_line(line);
+    if (!parsed || parsed->partner != 1 - parsed->rank ||
+        parsed->value != 777) {
+      continue;
+    }
+    auto &seat = parsed->rank == 0 ? ranks[0] : ranks[1];
+    if ((parsed->rank == 0 || parsed->rank == 1) && !seat) {
+      seat = parsed;
+    }
+  }
+  if (!ranks[0] || !ranks[1]) {
+    return false;
+  }
+  if (ranks[0]->latency_s >= 0 && ranks[0]->bandwidth >= 0 &&
+      ranks[1]->bandwidth >= 0) {
+    figures = Figures{ranks[0]->latency_s,
+                      std::min(ranks[0]->bandwidth, ranks[1]->bandwidth)};
+  }
+  return true;
+}
+
 // The first line that says something: launchers frame their messages in
 // lines of dashes.
 std::string first_said(const std::string &text) {
@@ -55,13 +84,19 @@ const char *verdict_name(Verdict verdict) {
     return "exchanged-then-hung";
   case Verdict::not_run:
     return "not-run";
+  case Verdict::slow:
+    return "slow";
   case Verdict::failed:
     break;
   }
   return "failed";
 }
 
-Attempt judge(const Outcome &outcome, double timeout) {
+const char *engine_name(Engine engine) {
+  return engine == Engine::mesh ? "mesh" : "pairs";
+}
+
+Attempt judge(const Outcome &outcome, double timeout, bool measured) {
   Attempt attempt;
   attempt.seconds = outcome.seconds;
   attempt.status = outcome.status;
@@ -72,8 +107,10 @@ Attempt judge(const Outcome &outcome, double timeout) {
     return attempt;
   }
   const auto lines = lines_of(outcome.out);
+  std::optional<Figures> figures;
   const bool both =
-      has_line(lines, sent_line) && has_line(lines, received_line);
+      measured ? probe_lines(lines, figures)
+               : has_line(lines, sent_line) && has_line(lines, received_line);
   if (outcome.timed_out) {
     attempt.verdict = both ? Verdict::exchanged_then_hung : Verdict::failed;
     attempt.reason =
@@ -84,6 +121,7 @@ Attempt judge(const Outcome &outcome, double timeout) {
   if (outcome.status == 0 && both && lines.size() == 2 &&
       outcome.out.back() == '\n' && outcome.dropped == 0) {
     attempt.verdict = Verdict::passed;
+    attempt.figures = figures;
     return attempt;
   }
   attempt.reason = first_said(outcome.err);
@@ -106,6 +144,7 @@ Attempt judge(const Outcome &outcome, double timeout) {
 Verdict final_verdict(const PairRecord &record) {
   bool ran = false;
   bool passed = false;
+  bool slow = false;
   bool other = false;
   bool hung = false;
   for (const auto &attempt : record.attempts) {
@@ -114,8 +153,10 @@ Verdict final_verdict(const PairRecord &record) {
     }
     ran = true;
     passed = passed || attempt.verdict == Verdict::passed;
-    other = other || attempt.verdict != Verdict::passed;
+    slow = slow || attempt.verdict == Verdict::slow;
     hung = hung || attempt.verdict == Verdict::exchanged_then_hung;
+    other = other || attempt.verdict == Verdict::failed ||
+            attempt.verdict == Verdict::exchanged_then_hung;
   }
   if (!ran) {
     return Verdict::not_run;
@@ -123,14 +164,32 @@ Verdict final_verdict(const PairRecord &record) {
   if (passed) {
     return other ? Verdict::flaky : Verdict::passed;
   }
+  if (slow) {
+    return Verdict::slow;
+  }
   return hung ? Verdict::exchanged_then_hung : Verdict::failed;
 }
 
 bool ever_passed(const PairRecord &record) {
   return std::any_of(record.attempts.begin(), record.attempts.end(),
                      [](const Attempt &attempt) {
+                       return attempt.verdict == Verdict::passed ||
+                              attempt.verdict == Verdict::slow;
+                     });
+}
+
+bool ever_fast(const PairRecord &record) {
+  return std::any_of(record.attempts.begin(), record.attempts.end(),
+                     [](const Attempt &attempt) {
                        return attempt.verdict == Verdict::passed;
                      });
+}
+
+const Figures *last_figures(const PairRecord &record) {
+  const auto attempt =
+      std::find_if(record.attempts.rbegin(), record.attempts.rend(),
+                   [](const Attempt &one) { return one.figures.has_value(); });
+  return attempt == record.attempts.rend() ? nullptr : &*attempt->figures;
 }
 
 } // namespace sweep

@@ -96,6 +96,50 @@ Parsed parse_options(int argc, const char *const *argv,
                  "drain none when more than N (1 to 1000000) would be "
                  "(default: one in 20 of the nodes, at least 1)")
       ->check(within(1, 1000000, true));
+  auto *no_measure =
+      app.add_flag("--no-measure", "exchange only, as exchange does: no "
+                                   "latency, no bandwidth, no slow verdict");
+  app.add_option("--probe", options.probe,
+                 "the measuring program each pair runs (default: "
+                 "exchange-probe of the sweep's MPI, beside it)")
+      ->excludes(no_measure);
+  app.add_option("--measure-time", options.measure_time,
+                 "seconds a pair's bandwidth is measured, both ways, 0.01 "
+                 "to 60 (default 0.2)")
+      ->check(within(0.01, 60, false))
+      ->excludes(no_measure);
+  app.add_option("--slow-bandwidth", options.slow_bandwidth,
+                 "a pair is slow below this share of its class's median "
+                 "bandwidth, above 0 and below 1 (default 0.2)")
+      ->check(within(0.001, 0.999, false))
+      ->excludes(no_measure);
+  app.add_option("--slow-latency", options.slow_latency,
+                 "or above this multiple of its class's median latency, and "
+                 "1 ms more, 1.1 to 1000 (default 4)")
+      ->check(within(1.1, 1000, false))
+      ->excludes(no_measure);
+  auto *least = app.add_option("--min-bandwidth", options.min_bandwidth,
+                               "slow below BYTES a second, whatever the "
+                               "others did (a data sheet's figure)")
+                    ->check(within(1, 1e15, false))
+                    ->excludes(no_measure);
+  auto *most = app.add_option("--max-latency", options.max_latency,
+                              "slow above SECONDS of latency, whatever the "
+                              "others did")
+                   ->check(within(1e-9, 3600, false))
+                   ->excludes(no_measure);
+  least->type_name("BYTES");
+  most->type_name("SECONDS");
+  app.add_option("--engine", options.engine,
+                 "auto: every pair in one job (the mesh), then a job a pair "
+                 "for what it did not pass; mesh: the mesh alone; pairs: a "
+                 "job a pair (default auto)")
+      ->check(CLI::IsMember({"auto", "mesh", "pairs"}));
+  app.add_option("--mesh", options.mesh,
+                 "the mesh's program (default: exchange-mesh of the sweep's "
+                 "MPI, beside it)");
+  app.add_flag("--drain-slow", options.drain_slow,
+               "with --drain, drain the slow nodes too");
   app.add_flag("--verbose", options.verbose,
                "say on standard error every command the sweep starts and "
                "when each pair starts and ends");
@@ -124,6 +168,21 @@ Parsed parse_options(int argc, const char *const *argv,
   }
   if (drain->count() > 0) {
     options.drain = drain_value;
+  }
+  options.measure = no_measure->count() == 0;
+  options.program_given = program->count() > 0;
+  if (options.program_given && !options.probe.empty()) {
+    return {std::nullopt, 2,
+            "exchange-sweep: PROGRAM is exchange, run with --no-measure; the "
+            "measuring program is --probe"};
+  }
+  if (options.program_given && options.engine == "mesh") {
+    return {std::nullopt, 2,
+            "exchange-sweep: the mesh runs its own exchange; a PROGRAM runs "
+            "a job a pair"};
+  }
+  if (options.drain_slow && options.drain.empty()) {
+    return {std::nullopt, 2, "exchange-sweep: --drain-slow goes with --drain"};
   }
   if (!mpi.empty()) {
     options.mpi = mpi == "mpich" ? Mpi::mpich : Mpi::openmpi;

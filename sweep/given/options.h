@@ -37,7 +37,21 @@ struct Options {
   std::optional<Mpi> mpi;
   std::vector<std::string> hosts;
   std::string hostfile;
-  std::string program;
+  std::string program;        // exchange, run when not measuring
+  bool program_given = false; // named on the command line
+  // Measuring: the probe (empty: beside the sweep), and its verdicts.
+  bool measure = true;
+  std::string probe;
+  double measure_time = 0.2;
+  double slow_bandwidth = 0.2;
+  double slow_latency = 4;
+  std::optional<double> min_bandwidth;
+  std::optional<double> max_latency;
+  bool drain_slow = false;
+  // How pairs run: the mesh (one job of every pair) then a job a pair for
+  // what it did not pass (auto), the mesh alone, or a job a pair.
+  std::string engine = "auto";
+  std::string mesh; // the mesh's program (empty: beside the sweep)
 };
 
 // The options, or what to print and the status to exit with: help (0), or

@@ -3,6 +3,7 @@
 // order with their switches marked. A dead node shows as a cross, a dead
 // switch as a block. Past a bound, a cell stands for a block of pairs, so
 // that the page stays small and quick to open at thousands of nodes.
+#include "tell/heat.h"
 #include "tell/report.h"
 
 #include <pugixml.hpp>
@@ -31,7 +32,11 @@ h1 { font-size: 1.3em; margin: 0 0 .3em; }
 .cell { min-width: 8px; min-height: 8px; }
 .passed { background: #3a3; } .failed { background: #d22; }
 .flaky { background: #fb3; } .exchanged-then-hung { background: #a6f; }
-.not-run { background: #bbb; }
+.not-run { background: #bbb; } .slow { background: #f70; }
+.measured.slow, .measured.flaky, .measured.exchanged-then-hung {
+  outline: 2px solid #222; outline-offset: -2px; }
+.heat span { display: inline-block; width: 12px; height: 12px;
+  vertical-align: middle; margin: 0 .3em 0 1em; }
 .node { font-size: 10px; white-space: nowrap; padding: 0 .3em;
   overflow: hidden; }
 .column { writing-mode: vertical-rl; transform: rotate(180deg);
@@ -43,8 +48,9 @@ h1 { font-size: 1.3em; margin: 0 0 .3em; }
 .row { writing-mode: vertical-rl; transform: rotate(180deg); }
 )";
 
-constexpr std::array<Verdict, 5> worst_first = {
-    Verdict::failed, Verdict::exchanged_then_hung, Verdict::flaky,
+constexpr std::array<Verdict, 6> worst_first = {
+    Verdict::failed,  Verdict::exchanged_then_hung,
+    Verdict::slow,    Verdict::flaky,
     Verdict::not_run, Verdict::passed};
 
 int severity(Verdict verdict) {
@@ -80,13 +86,24 @@ std::string seconds_text(double seconds) {
   return text.str();
 }
 
-// A block of the matrix: the pairs between two runs of nodes.
+// A block of the matrix: the pairs between two runs of nodes, and the
+// lowest bandwidth among them (negative when none was measured).
 struct Block {
   Verdict worst = Verdict::passed;
   std::map<Verdict, std::size_t> counts;
   const PairRecord *only = nullptr;
   std::size_t pairs = 0;
+  double bandwidth = -1;
 };
+
+// The bandwidth that is green on the page: the best class's median.
+double reference_bandwidth(const Report &report) {
+  double best = 0;
+  for (const auto &[pair_class, medians] : report.fabric) {
+    best = std::max(best, medians.bandwidth);
+  }
+  return best;
+}
 
 // The matrix: SPAN nodes a cell, SIDE cells a side, in the report's order.
 class Matrix {
@@ -138,6 +155,11 @@ private:
       }
       ++block.counts[verdict];
       ++block.pairs;
+      const Figures *figures = last_figures(record);
+      if (figures != nullptr &&
+          (block.bandwidth < 0 || figures->bandwidth < block.bandwidth)) {
+        block.bandwidth = figures->bandwidth;
+      }
       block.only = &record;
     }
   }
@@ -195,9 +217,18 @@ private:
   void draw_cell(pugi::xml_node matrix,
                  const std::pair<std::size_t, std::size_t> &where,
                  const Block &block) const {
+    const bool heat = report_.measured && block.bandwidth >= 0;
     auto cell = place(element(matrix, "div",
-                              std::string("cell ") + verdict_name(block.worst)),
+                              std::string(heat ? "cell measured " : "cell ") +
+                                  verdict_name(block.worst)),
                       where.first + 3, where.second + 3);
+    if (heat) {
+      // Coloured by bandwidth; the verdict stays a mark, and its class.
+      cell.attribute("style") =
+          (std::string(cell.attribute("style").value()) +
+           "; background: " + scale_.colour(block.bandwidth))
+              .c_str();
+    }
     std::string hover;
     if (span_ == 1) {
       const PairRecord &record = *block.only;
@@ -208,6 +239,11 @@ private:
       hover += ", " + std::to_string(record.attempts.size()) + " tries, ";
       hover += seconds_text(last != nullptr ? last->seconds : 0);
       hover += " s";
+      const Figures *figures = last_figures(record);
+      if (figures != nullptr) {
+        hover += ", latency " + latency_text(figures->latency_s) +
+                 ", bandwidth " + bandwidth_text(figures->bandwidth);
+      }
       const std::string reason = pair_reason(record);
       if (!reason.empty()) {
         hover += ": ";
@@ -221,12 +257,16 @@ private:
         hover += " ";
         hover += verdict_name(verdict);
       }
+      if (heat) {
+        hover += "; lowest bandwidth " + bandwidth_text(block.bandwidth);
+      }
     }
     cell.append_attribute("data-verdict") = verdict_name(block.worst);
     cell.append_attribute("title") = hover.c_str();
   }
 
   const Report &report_;
+  HeatScale scale_{reference_bandwidth(report_)};
   const std::vector<std::string> &order_;
   std::size_t span_;
   std::size_t side_;
@@ -265,6 +305,22 @@ std::string to_html(const Report &report) {
   for (const Verdict verdict : worst_first) {
     element(legend, "span", verdict_name(verdict));
     legend.append_child(pugi::node_pcdata).set_value(verdict_name(verdict));
+  }
+  if (report.measured) {
+    auto heat = element(body, "p", "heat");
+    heat.append_child(pugi::node_pcdata)
+        .set_value("bandwidth (a measured cell's colour; slow, flaky and "
+                   "hung pairs outlined):");
+    for (const auto &[colour, text] :
+         HeatScale(reference_bandwidth(report)).legend()) {
+      element(heat, "span").append_attribute("style") =
+          ("background: " + colour).c_str();
+      heat.append_child(pugi::node_pcdata).set_value(text.c_str());
+    }
+    const std::string fabric = fabric_line(report);
+    if (!fabric.empty()) {
+      element(body, "p", "summary").text() = fabric.c_str();
+    }
   }
   if (matrix.span() > 1) {
     const std::string span = std::to_string(matrix.span());

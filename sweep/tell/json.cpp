@@ -12,12 +12,18 @@ nlohmann::ordered_json pair_json(const PairRecord &record) {
   nlohmann::ordered_json attempts = nlohmann::ordered_json::array();
   std::transform(record.attempts.begin(), record.attempts.end(),
                  std::back_inserter(attempts), [](const Attempt &attempt) {
-                   return nlohmann::ordered_json{
+                   nlohmann::ordered_json one{
                        {"verdict", verdict_name(attempt.verdict)},
+                       {"engine", engine_name(attempt.engine)},
                        {"round", attempt.round},
                        {"seconds", attempt.seconds},
                        {"status", attempt.status},
                        {"reason", attempt.reason}};
+                   if (attempt.figures) {
+                     one["latency_s"] = attempt.figures->latency_s;
+                     one["bandwidth_bytes_per_s"] = attempt.figures->bandwidth;
+                   }
+                   return one;
                  });
   const Attempt *last = last_run(record);
   const Verdict verdict = final_verdict(record);
@@ -39,6 +45,22 @@ nlohmann::ordered_json links_json(const std::vector<Pair> &links) {
                    return nlohmann::ordered_json{link.first, link.second};
                  });
   return list;
+}
+
+// The medians of each class the pattern measured: inside and across
+// switches with a tree, all without.
+nlohmann::ordered_json fabric_json(const Report &report) {
+  if (!report.measured) {
+    return nullptr;
+  }
+  nlohmann::ordered_json fabric = nlohmann::ordered_json::object();
+  for (const auto &[pair_class, medians] : report.fabric) {
+    fabric[class_name(pair_class, !report.topology.empty())] = {
+        {"pairs", medians.pairs},
+        {"latency_s", medians.latency_s},
+        {"bandwidth_bytes_per_s", medians.bandwidth}};
+  }
+  return fabric;
 }
 
 nlohmann::ordered_json drained_json(const std::vector<Drained> &nodes) {
@@ -72,43 +94,64 @@ nlohmann::ordered_json to_json(const Report &report) {
                  std::back_inserter(pairs), pair_json);
   const Counts counts = count(report.records);
   const Findings &found = report.findings;
+
   const auto or_null = [](const std::string &text) {
     return text.empty() ? nlohmann::ordered_json()
                         : nlohmann::ordered_json(text);
   };
-  return {{"pattern", report.pattern},
-          {"timeout", report.timeout},
-          {"retries", report.retries},
-          {"complete", report.complete},
-          {"topology",
-           {{"source", or_null(report.topology_source)},
-            {"used", !report.topology.empty()},
-            {"problem", or_null(report.topology_problem)}}},
-          {"duplicate_hosts", report.duplicates},
-          {"pairs", pairs},
-          {"counts",
-           {{"passed", counts.passed},
-            {"failed", counts.failed},
-            {"flaky", counts.flaky},
-            {"exchanged-then-hung", counts.hung},
-            {"not-run", counts.not_run}}},
-          {"suspect_nodes", found.suspect_nodes},
-          {"suspect_uplinks", found.suspect_uplinks},
-          {"suspect_switches", found.suspect_switches},
-          {"suspect_links", links_json(found.suspect_links)},
-          {"undetermined", found.undetermined},
-          {"global_fault", found.global_fault
-                               ? nlohmann::ordered_json(*found.global_fault)
-                               : nlohmann::ordered_json()},
-          {"passed", all_clear(report)},
-          {"drain", drain_json(report.drain)},
-          {"stuck_steps", report.stuck_steps},
-          {"worst_case_seconds", report.worst_case_seconds},
-          {"usage",
-           {{"wall_seconds", report.usage.wall_seconds},
-            {"cpu_seconds", report.usage.cpu_seconds},
-            {"max_rss_kib", report.usage.max_rss_kib},
-            {"max_descriptors", report.usage.max_descriptors}}}};
+  nlohmann::ordered_json mesh = nullptr;
+  if (report.mesh) {
+    mesh = {{"pairs_reported", report.mesh->reported},
+            {"lines_unreadable", report.mesh->unreadable},
+            {"seconds", report.mesh->seconds},
+            {"status", report.mesh->status},
+            {"problem", or_null(report.mesh->problem)}};
+  }
+  return {
+      {"pattern", report.pattern},
+      {"engine", report.engine},
+      {"mesh", mesh},
+      {"timeout", report.timeout},
+      {"retries", report.retries},
+      {"complete", report.complete},
+      {"topology",
+       {{"source", or_null(report.topology_source)},
+        {"used", !report.topology.empty()},
+        {"problem", or_null(report.topology_problem)}}},
+      {"duplicate_hosts", report.duplicates},
+      {"pairs", pairs},
+      {"counts",
+       {{"passed", counts.passed},
+        {"failed", counts.failed},
+        {"flaky", counts.flaky},
+        {"exchanged-then-hung", counts.hung},
+        {"not-run", counts.not_run},
+        {"slow", counts.slow}}},
+      {"suspect_nodes", found.suspect_nodes},
+      {"suspect_uplinks", found.suspect_uplinks},
+      {"suspect_switches", found.suspect_switches},
+      {"suspect_links", links_json(found.suspect_links)},
+      {"undetermined", found.undetermined},
+      {"measured", report.measured},
+      {"fabric", fabric_json(report)},
+      {"slow_nodes", found.slow_nodes},
+      {"slow_links", links_json(found.slow_links)},
+      {"slow_uplinks", found.slow_uplinks},
+      {"slow_everywhere", found.slow_everywhere
+                              ? nlohmann::ordered_json(*found.slow_everywhere)
+                              : nlohmann::ordered_json()},
+      {"global_fault", found.global_fault
+                           ? nlohmann::ordered_json(*found.global_fault)
+                           : nlohmann::ordered_json()},
+      {"passed", all_clear(report)},
+      {"drain", drain_json(report.drain)},
+      {"stuck_steps", report.stuck_steps},
+      {"worst_case_seconds", report.worst_case_seconds},
+      {"usage",
+       {{"wall_seconds", report.usage.wall_seconds},
+        {"cpu_seconds", report.usage.cpu_seconds},
+        {"max_rss_kib", report.usage.max_rss_kib},
+        {"max_descriptors", report.usage.max_descriptors}}}};
 }
 
 } // namespace sweep

@@ -51,7 +51,7 @@ void pairs_suite(pugi::xml_node suite, const Report &report, Tally &tally) {
     property.append_attribute("value") =
         static_cast<unsigned>(record.attempts.size());
     const std::string reason = pair_reason(record);
-    if (verdict == Verdict::failed) {
+    if (verdict == Verdict::failed || verdict == Verdict::slow) {
       ++tally.failures;
       auto failure = test.append_child("failure");
       failure.append_attribute("message") = reason.c_str();
@@ -103,6 +103,17 @@ void findings_suite(pugi::xml_node suite, const Report &report, Tally &tally) {
   }
   each("undetermined", found.undetermined,
        "failed, and the evidence names neither it nor its partner");
+  each("slow-uplink", found.slow_uplinks,
+       "every pair across it was slow, and its nodes fast with each other");
+  each("slow-node", found.slow_nodes,
+       "slow with two or more partners, one of them fast");
+  for (const auto &link : found.slow_links) {
+    failed("slow-link", pair_name(link),
+           "slow on every try; both nodes fast with others");
+  }
+  if (found.slow_everywhere) {
+    failed("slow-everywhere", "slow everywhere", *found.slow_everywhere);
+  }
   if (tally.tests == 0) {
     auto test = suite.append_child("testcase");
     test.append_attribute("classname") = "exchange-sweep.findings";

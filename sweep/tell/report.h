@@ -4,12 +4,16 @@
 
 #include "decide/blame.h"
 #include "decide/drain_plan.h"
+#include "decide/mesh_tally.h"
+#include "decide/slow.h"
 #include "decide/verdict.h"
 #include "given/topology.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -44,6 +48,13 @@ struct Report {
   DrainReport drain;
   std::vector<std::string> stuck_steps; // that would not go, with why
   double worst_case_seconds = 0;
+  // Whether each pair ran the probe, and the fabric its pattern measured,
+  // by class (slow.h: 0 inside a switch or all, 1 across).
+  bool measured = false;
+  std::map<int, Medians> fabric;
+  // How the pairs ran (auto, mesh or pairs), and the mesh's job.
+  std::string engine = "pairs";
+  std::optional<MeshRun> mesh;
 };
 
 struct Counts {
@@ -52,6 +63,7 @@ struct Counts {
   std::size_t flaky = 0;
   std::size_t hung = 0;
   std::size_t not_run = 0;
+  std::size_t slow = 0;
 };
 Counts count(const std::vector<PairRecord> &records);
 
@@ -63,6 +75,15 @@ std::string pair_reason(const PairRecord &record);
 const Attempt *last_run(const PairRecord &record);
 // "12 pairs: 10 passed, 1 failed, ..."
 std::string summary_line(const Report &report);
+// "fabric inside switches: 12 pairs, median latency 7.1 us, bandwidth
+// 2300.0 MB/s; across ...", or empty when nothing was measured.
+std::string fabric_line(const Report &report);
+// "engine: auto, the mesh then a job a pair: 120 of 120 pairs reported in
+// 8.2 s, 0 lines unreadable", or empty for a job a pair.
+std::string engine_line(const Report &report);
+// A figure as the reports show it.
+std::string latency_text(double seconds);
+std::string bandwidth_text(double bytes_per_second);
 // Whether the sweep ran to its end and found nothing to blame.
 bool all_clear(const Report &report);
 // Why the tree was not used, in one line; empty when it was, or when none

@@ -68,16 +68,19 @@ run_sweep() {
   local mode=$1
   shift
   local start=$SECONDS
+  # The exchange stand-in, unless the sweep is to run the probe.
+  local program=("$bin/exchange")
+  [[ " $* " == *" --probe "* ]] && program=()
   if [[ $mode == hydra ]]; then
     command -v mpiexec.mpich >/dev/null || { echo "SKIP: no mpiexec.mpich"; exit 77; }
     HYDRA_LAUNCHER=ssh HYDRA_LAUNCHER_EXEC=$bin/ssh \
       "${wrap[@]}" "$sweep" --mpi mpich --timeout "$bound" --hosts "$hosts" \
-      --json "$json" --junit "$junit" "$@" "$bin/exchange" \
+      --json "$json" --junit "$junit" "$@" "${program[@]}" \
       >"$work/out" 2>"$work/err"
   else
     PATH=$bin:$PATH SLURM_JOB_ID=42 SLURM_JOB_NODELIST="n[1-${hosts##*n}]" \
       "${wrap[@]}" "$sweep" --mpi mpich --timeout "$bound" \
-      --json "$json" --junit "$junit" "$@" "$bin/exchange" \
+      --json "$json" --junit "$junit" "$@" "${program[@]}" \
       >"$work/out" 2>"$work/err"
   fi
   rc=$?
@@ -410,6 +413,171 @@ worst_case)
   jq -e --argjson m "$minutes" '.worst_case_seconds <= $m * 60' "$json" >/dev/null ||
     fail "--worst-case prints $minutes min: $(jq .worst_case_seconds "$json")"
   echo "every pair hung: $(jq .usage.wall_seconds "$json") s of at most $(jq .worst_case_seconds "$json") s"
+  ;;
+measure_node)
+  # One host's link at 10 Mbit/s among 16: that host alone is slow, with
+  # its figure against the median, in every report; --drain-slow drains it.
+  rule "slow n6 1250000"
+  hosts=$(seq -f 'n%g' -s , 1 16)
+  run_sweep slurm --probe "$bin/exchange-probe" --html "$work/page.html" --drain --drain-slow
+  ((rc == 1)) || fail "status $rc"
+  [[ $(jq -c '[.slow_nodes, .slow_links, .suspect_nodes, .undetermined]' "$json") == '[["n6"],[],[],[]]' ]] ||
+    fail "$(jq -c '[.slow_nodes, .slow_links, .suspect_nodes, .undetermined]' "$json")"
+  jq -e '.measured and .fabric.all.pairs == 14 and (.fabric.all.bandwidth_bytes_per_s > 9e8) and
+    ([.pairs[].attempts[] | select(.latency_s == null)] | length == 0)' "$json" >/dev/null ||
+    fail "figures: $(jq -c '.fabric' "$json")"
+  grep -qE '^n5-n6 +slow .* 1\.2 MB/s +slow: bandwidth 1\.2 MB/s against a median of' "$work/out" ||
+    fail "the table: $(grep n5-n6 "$work/out")"
+  grep -qx 'slow nodes: n6' "$work/out" && grep -q '^fabric: 14 pairs, median latency' "$work/out" ||
+    fail "the table's end"
+  [[ $(sed -n 1p "$work/drains.log") == n6 && $(sed -n 3p "$work/drains.log") == 'exchange-sweep: slow with '*'MB/s against a median of '* ]] ||
+    fail "drained: $(cat "$work/drains.log")"
+  grep -q 'class="heat"' "$work/page.html" && grep -q 'data-pair="n5-n6" data-verdict="slow"' "$work/page.html" ||
+    fail "the page has no heat map"
+  grep -q 'classname="exchange-sweep.slow-node" name="n6"' "$junit" || fail "JUnit does not fail n6"
+  # Exchange alone, the same sweep sees nothing.
+  rm -f "$work"/tries.*
+  run_sweep slurm
+  ((rc == 0)) && jq -e '(.measured | not) and .slow_nodes == [] and .fabric == null' "$json" >/dev/null ||
+    fail "exchange alone: status $rc"
+  ;;
+measure_parts)
+  # One path slow under all: that link alone. A leaf's uplink slow under
+  # its tree: that uplink alone. A dead host and a slow one: each named
+  # once, as what it is.
+  rule "slowlink n2 n5 1000000"
+  hosts=n1,n2,n3,n4,n5,n6,n7,n8
+  run_sweep hydra --probe "$bin/exchange-probe" --pattern all
+  ((rc == 1)) && [[ $(jq -c '[.slow_links, .slow_nodes] | map(map(if type == "array" then sort else . end))' "$json") == '[[["n2","n5"]],[]]' ]] ||
+    fail "the slow link: status $rc, $(jq -c '[.slow_links, .slow_nodes]' "$json")"
+  : >"$work/scenario"
+  rule "slowacross 1000000 n5 n6 n7 n8"
+  printf 'SwitchName=leaf%d Nodes=n[%d-%d]\n' 1 1 4 2 5 8 3 9 12 4 13 16 >"$work/topology.conf"
+  echo 'SwitchName=spine Switches=leaf[1-4]' >>"$work/topology.conf"
+  hosts=$(seq -f 'n%g' -s , 1 16)
+  rm -f "$work"/tries.*
+  run_sweep hydra --probe "$bin/exchange-probe" --topology "$work/topology.conf"
+  ((rc == 1)) && [[ $(jq -c '[.slow_uplinks, .slow_links, .slow_nodes]' "$json") == '[["leaf2"],[],[]]' ]] ||
+    fail "the slow uplink: status $rc, $(jq -c '[.slow_uplinks, .slow_links, .slow_nodes]' "$json")"
+  jq -e '.fabric | has("inside") and has("across")' "$json" >/dev/null || fail "fabric: $(jq -c .fabric "$json")"
+  grep -qx 'slow uplinks: leaf2' "$work/out" || fail "the table does not name leaf2"
+  : >"$work/scenario"
+  rule "dead n3"
+  rule "slow n3 1000000"
+  rule "slow n9 1000000"
+  rm -f "$work"/tries.*
+  run_sweep slurm --probe "$bin/exchange-probe"
+  ((rc == 1)) && [[ $(jq -c '[.suspect_nodes, .slow_nodes, .undetermined]' "$json") == '[["n3"],["n9"],[]]' ]] ||
+    fail "dead and slow: status $rc, $(jq -c '[.suspect_nodes, .slow_nodes, .undetermined]' "$json")"
+  ;;
+measure_steady)
+  # A healthy fabric whose figures scatter by 30% names nothing slow; a
+  # pair slow once is tried again and is not slow; absolute limits hold
+  # whatever the median, and below them everywhere the fabric is slow.
+  rule "jitter 0.3"
+  rule "slow_once n3 n4 1000000"
+  hosts=$(seq -f 'n%g' -s , 1 16)
+  run_sweep slurm --probe "$bin/exchange-probe"
+  ((rc == 0)) || fail "noise: status $rc: $(jq -c '[.slow_nodes, .slow_links]' "$json")"
+  [[ $(verdict n3-n4) == passed ]] || fail "n3-n4 is $(verdict n3-n4)"
+  jq -e '.pairs[] | select(.nodes == ["n3","n4"]) | .attempts[0].verdict == "slow"' "$json" >/dev/null ||
+    fail "n3-n4's first try was not slow"
+  : >"$work/scenario"
+  rule "lag n7 0.001"
+  rm -f "$work"/tries.*
+  run_sweep slurm --probe "$bin/exchange-probe" --max-latency 0.0005
+  [[ $(jq -c .slow_nodes "$json") == '["n7"]' ]] || fail "--max-latency: $(jq -c .slow_nodes "$json")"
+  rm -f "$work"/tries.*
+  run_sweep slurm --probe "$bin/exchange-probe" --min-bandwidth 2e9
+  ((rc == 1)) && jq -e '.slow_everywhere | test("the fabric")' "$json" >/dev/null ||
+    fail "--min-bandwidth: status $rc, $(jq -c '[.slow_everywhere, .slow_nodes]' "$json")"
+  ;;
+mesh_reading)
+  # The mesh's lines as a launcher may hand them over: ranks mixed, a line
+  # cut short into the next, the job dead halfway, ranks not where the
+  # sweep named them. What the mesh did not pass runs as jobs of their own;
+  # nothing is lost, and a line that could not be read is counted.
+  mesh=(--probe "$bin/exchange-probe" --mesh "$bin/exchange-mesh")
+  hosts=$(seq -f 'n%g' -s , 1 16)
+  for case in "all|mesh_shuffle;dead n6|120" "ring|mesh_cut 24;dead n6|16" "ring|mesh_die 30;dead n6|16"; do
+    IFS='|' read -r pattern rules pairs <<<"$case"
+    tr ';' '\n' <<<"$rules" >"$work/scenario"
+    rm -f "$work"/tries.*
+    run_sweep slurm "${mesh[@]}" --pattern "$pattern"
+    ((rc == 1)) && [[ $(jq -c '[.suspect_nodes, .undetermined, .suspect_links]' "$json") == '[["n6"],[],[]]' ]] ||
+      fail "$rules: status $rc, $(jq -c '[.suspect_nodes, .undetermined, .suspect_links]' "$json")"
+    [[ $(jq '[.pairs[] | select(.confirmation | not)] | length' "$json") == "$pairs" ]] || fail "$rules: pairs lost"
+    jq -e '.engine == "auto" and .mesh.pairs_reported > 0 and ([.pairs[].attempts[0].engine] | index("mesh") != null)' \
+      "$json" >/dev/null || fail "$rules: $(jq -c '[.engine, .mesh]' "$json")"
+    case $rules in
+    mesh_cut*) jq -e '.mesh.lines_unreadable == 1' "$json" >/dev/null || fail "the cut line: $(jq -c .mesh "$json")" ;;
+    mesh_die*)
+      # What the dead job did not report ran as jobs of their own.
+      (($(jq '[.pairs[] | select(.attempts[0].engine == "pairs")] | length' "$json") > 5)) ||
+        fail "the unreported pairs: $(jq -c .mesh "$json")"
+      ;;
+    esac
+    grep -q '^engine: auto, every pair in one job' "$work/out" || fail "$rules: the table does not say the engine"
+  done
+  # Ranks where the sweep did not name them: the mesh is trusted for
+  # nothing, and every pair runs as a job of its own.
+  printf '%s\n' mesh_misplace >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 0)) && jq -e '(.mesh.problem | test("rank 1 ran on elsewhere")) and
+    ([.pairs[].attempts[] | select(.engine == "mesh")] | length == 0)' "$json" >/dev/null ||
+    fail "misplaced: status $rc, $(jq -c .mesh "$json")"
+  # The mesh alone: what it did not report is undetermined.
+  printf '%s\n' "mesh_die 10" >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm "${mesh[@]}" --engine mesh
+  ((rc == 1)) && jq -e '.engine == "mesh" and (.undetermined | length > 0) and .counts["not-run"] > 0 and
+    ([.pairs[].attempts[] | select(.engine == "pairs")] | length == 0)' "$json" >/dev/null ||
+    fail "the mesh alone: status $rc, $(jq -c '[.counts, .undetermined]' "$json")"
+  ;;
+mesh_start)
+  # A mesh held in its start (a rank that never joins says nothing, and
+  # the others report no pair): ended at its start bound, about 20 s, its
+  # pairs run as jobs of their own. One that reports pairs while a rank is
+  # missing keeps its own bound (about 33 s here).
+  mesh=(--probe "$bin/exchange-probe" --mesh "$bin/exchange-mesh")
+  hosts=$(seq -f 'n%g' -s , 1 16)
+  printf '%s\n' "mesh_unseen 3" "mesh_stall 15" >"$work/scenario"
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 0)) && jq -e '.mesh.pairs_reported == 0 and .mesh.seconds >= 19 and .mesh.seconds < 27 and
+    ([.pairs[] | select(.attempts[0].engine == "pairs")] | length == 16)' "$json" >/dev/null ||
+    fail "held in its start: status $rc, $(jq -c .mesh "$json")"
+  printf '%s\n' "mesh_unseen 3" "mesh_stall 20" >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 0)) && jq -e '.mesh.pairs_reported == 5 and .mesh.seconds > 30 and .usage.wall_seconds <= .worst_case_seconds' \
+    "$json" >/dev/null || fail "a rank missing: status $rc, $(jq -c '[.mesh, .usage, .worst_case_seconds]' "$json")"
+  ;;
+mesh_scale)
+  # The mesh's lines of a ring of 4,096 nodes, with a dead one, and of all
+  # pairs of 1,024, read in bounded time and memory.
+  mesh=(--probe "$bin/exchange-probe" --mesh "$bin/exchange-mesh")
+  echo "dead n2000" >"$work/scenario"
+  hosts=$(seq -f 'n%g' -s , 1 4096)
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 1)) && [[ $(jq -c '[.suspect_nodes, .undetermined]' "$json") == '[["n2000"],[]]' ]] ||
+    fail "4096 ring: status $rc, $(jq -c '[.suspect_nodes, .undetermined]' "$json")"
+  jq -e '.mesh.pairs_reported == 8192 and .mesh.lines_unreadable == 0 and .usage.max_rss_kib < 262144' \
+    "$json" >/dev/null || fail "4096 ring: $(jq -c '[.mesh, .usage]' "$json")"
+  echo "4096 ring: $seconds s, $(jq .usage.max_rss_kib "$json") KiB at most"
+  : >"$work/scenario"
+  hosts=$(seq -f 'n%g' -s , 1 1024)
+  json=$work/none.json
+  begin=$SECONDS
+  PATH=$bin:$PATH SLURM_JOB_ID=42 SLURM_JOB_NODELIST="n[1-1024]" \
+    /usr/bin/time -f '%M' -o "$work/rss" "$sweep" --mpi mpich --timeout 2 --pattern all "${mesh[@]}" \
+    >"$work/out" 2>"$work/err"
+  rc=$?
+  ((rc == 0)) && grep -q '^523776 pairs: 523776 passed' "$work/out" || fail "1024 all: status $rc"
+  (($(wc -l <"$work/out") < 40)) || fail "1024 all: the table lists $(wc -l <"$work/out") lines"
+  rss=$(<"$work/rss")
+  ((rss < 1048576 && SECONDS - begin < 120)) || fail "1024 all: $rss KiB, $((SECONDS - begin)) s"
+  echo "1024 all: $((SECONDS - begin)) s, $rss KiB at most"
   ;;
 hostile_hosts)
   # Nothing that is not a host name reaches a launcher: one line, status 2.

@@ -26,6 +26,19 @@
 //                       behind when it ends
 // and for the stand-in scancel: scancel_fails N (its first N calls fail)
 // and immortal (no step ever goes).
+//
+// Called as exchange-probe (srun's program, or a rank's own name), it
+// prints the probe's lines, with figures: 5 us and 1 GB/s, give or take
+// a few percent by pair, unless a rule says otherwise:
+//   slow NODE BYTES     pairs with NODE measure BYTES a second
+//   slowlink A B BYTES  that pair does
+//   slowacross BYTES NODE...  a pair with one node among these and one
+//                       not does: their switch's uplink is slow
+//   lag NODE SECONDS    pairs with NODE measure that latency
+//   slow_once A B BYTES that pair, on its first try only
+//   jitter SHARE        the give or take, a share (default 0.05)
+#include "decide/schedule.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -38,6 +51,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -82,7 +96,21 @@ struct Fate {
   long bytes = 0;
   bool stubborn = false;
   bool track = false;
+  double latency = 5e-6; // what the probe measures
+  double bandwidth = 1e9;
 };
+
+// A pair's own share in [-1, 1], the same on every try.
+double spread(const Pair &pair) {
+  const std::string key = pair.first < pair.second
+                              ? pair.first + "-" + pair.second
+                              : pair.second + "-" + pair.first;
+  const unsigned long hash = std::accumulate(
+      key.begin(), key.end(), 5381UL, [](unsigned long sum, char character) {
+        return sum * 33 + static_cast<unsigned char>(character);
+      });
+  return static_cast<double>(hash % 2001) / 1000.0 - 1;
+}
 
 bool names(const Pair &pair, const std::string &one, const std::string &other) {
   return (pair.first == one && pair.second == other) ||
@@ -124,49 +152,115 @@ bool crosses(const Pair &pair, const std::string &group) {
   return member(pair.first) != member(pair.second);
 }
 
-Fate fate_of(const Pair &pair) {
-  Fate fate;
-  const long tries = next_try(pair);
+// The probe's rules; whether LINE was one.
+bool figures(Fate &fate, const Pair &pair, long tries,
+             const std::string &line) {
+  std::istringstream words(line);
+  std::string rule;
+  std::string one;
+  std::string other;
+  std::string third;
+  words >> rule >> one >> other >> third;
+  const auto has = [&](const std::string &node) {
+    return pair.first == node || pair.second == node;
+  };
+  if (rule == "slow" && has(one)) {
+    fate.bandwidth = std::strtod(other.c_str(), nullptr);
+  } else if (rule == "lag" && has(one)) {
+    fate.latency = std::strtod(other.c_str(), nullptr);
+  } else if ((rule == "slowlink" || rule == "slow_once") &&
+             names(pair, one, other) && (rule == "slowlink" || tries == 1)) {
+    fate.bandwidth = std::strtod(third.c_str(), nullptr);
+  } else if (rule == "slowacross") {
+    if (crosses(pair, line.substr(rule.size() + one.size() + 2))) {
+      fate.bandwidth = std::strtod(one.c_str(), nullptr);
+    }
+  } else if (rule == "jitter") {
+    fate.latency *= 1 + std::strtod(one.c_str(), nullptr) * spread(pair);
+    fate.bandwidth *= 1 + std::strtod(one.c_str(), nullptr) * spread(pair);
+  } else {
+    return rule == "slow" || rule == "lag" || rule == "slowlink" ||
+           rule == "slow_once";
+  }
+  return true;
+}
+
+std::vector<std::string> scenario_rules() {
+  std::vector<std::string> rules;
   std::ifstream scenario(dir() + "/scenario");
   for (std::string line; std::getline(scenario, line);) {
+    rules.push_back(line);
+  }
+  return rules;
+}
+
+struct Rule {
+  std::string name;
+  std::string one;
+  std::string other;
+  long count = 0;
+};
+
+// Whether a rule of what befalls a pair meets PAIR on its TRIES-th try,
+// and what it then makes of it.
+bool meets(const Rule &rule, const Pair &pair, long tries) {
+  const bool named = names(pair, rule.one, rule.other);
+  if (rule.name == "dead" || rule.name == "refuse") {
+    return pair.first == rule.one || pair.second == rule.one;
+  }
+  if (rule.name == "flaky") {
+    return named && tries <= rule.count;
+  }
+  if (rule.name == "hang") {
+    return named && (rule.count == 0 || tries <= rule.count);
+  }
+  return named && (rule.name == "link" || rule.name == "orphan" ||
+                   rule.name == "latin1" || rule.name == "flood");
+}
+
+std::string befalls(const std::string &name) {
+  if (name == "link") {
+    return "dead";
+  }
+  return name == "flaky" ? "refuse" : name;
+}
+
+// What RULES make of PAIR on its TRIES-th try.
+Fate fate_by(const Pair &pair, long tries,
+             const std::vector<std::string> &rules) {
+  Fate fate;
+  fate.latency *= 1 + 0.05 * spread(pair);
+  fate.bandwidth *= 1 + 0.05 * spread(pair);
+  for (const std::string &line : rules) {
     std::istringstream words(line);
-    std::string rule;
-    std::string one;
-    std::string other;
-    long count = 0;
-    words >> rule >> one >> other >> count;
-    if (rule == "across" && fate.what == "pass" &&
-        crosses(pair, line.substr(rule.size()))) {
+    Rule rule;
+    words >> rule.name >> rule.one >> rule.other >> rule.count;
+    if (rule.name == "across" && fate.what == "pass" &&
+        crosses(pair, line.substr(rule.name.size()))) {
       fate.what = "dead";
       continue;
     }
-    if (rule == "delay") {
-      fate.delay = std::strtod(one.c_str(), nullptr);
-    } else if (rule == "stubborn") {
+    if (figures(fate, pair, tries, line)) {
+      continue;
+    }
+    if (rule.name == "delay") {
+      fate.delay = std::strtod(rule.one.c_str(), nullptr);
+    } else if (rule.name == "stubborn") {
       fate.stubborn = true;
-    } else if (rule == "track") {
+    } else if (rule.name == "track") {
       fate.track = true;
-    } else if (fate.what != "pass") {
-      continue; // the first rule that meets the pair holds
-    } else if ((rule == "dead" || rule == "refuse") &&
-               (pair.first == one || pair.second == one)) {
-      fate.what = rule;
-    } else if (rule == "link" && names(pair, one, other)) {
-      fate.what = "dead";
-    } else if (rule == "orphan" && names(pair, one, other)) {
-      fate.what = "orphan";
-    } else if (rule == "flaky" && names(pair, one, other) && tries <= count) {
-      fate.what = "refuse";
-    } else if (rule == "hang" && names(pair, one, other) &&
-               (count == 0 || tries <= count)) {
-      fate.what = "hang";
-    } else if ((rule == "latin1" || rule == "flood") &&
-               names(pair, one, other)) {
-      fate.what = rule;
-      fate.bytes = count;
+    } else if (fate.what == "pass" && meets(rule, pair, tries)) {
+      // the first rule that meets the pair holds
+      fate.what = befalls(rule.name);
+      fate.bytes = rule.count;
     }
   }
   return fate;
+}
+
+Fate fate_of(const Pair &pair) {
+  const long tries = next_try(pair);
+  return fate_by(pair, tries, scenario_rules());
 }
 
 void say(int stream, const std::string &text) {
@@ -206,6 +300,28 @@ void sleep_for(double seconds) {
 
 constexpr const char *sent = " process 0 : 777 has to sent to: 1\n";
 constexpr const char *received = " process 1 : 777 has been received from: 0\n";
+
+// Whether this stand-in plays exchange-probe rather than exchange.
+bool &probing() {
+  static bool probe = false;
+  return probe;
+}
+
+// RANK's line: exchange's, or the probe's with FATE's figures.
+std::string line_of(int rank, const Fate &fate) {
+  if (!probing()) {
+    return rank == 0 ? sent : received;
+  }
+  char line[256];
+  // The other way a little slower, as real paths are.
+  const double bandwidth = rank == 0 ? fate.bandwidth : fate.bandwidth * 1.01;
+  (void)std::snprintf(line, sizeof line,
+                      "exchange-probe rank=%d partner=%d value=777 "
+                      "latency_s=%.9g bandwidth_bytes_per_s=%.9g "
+                      "bytes=1048576 seconds=0.1\n",
+                      rank, 1 - rank, fate.latency, bandwidth);
+  return line;
+}
 
 void flood(long bytes) {
   const std::string block(65536, 'x');
@@ -252,7 +368,7 @@ int act(const Fate &fate, const std::vector<int> &ranks,
     flood(fate.bytes);
   }
   for (const int rank : ranks) {
-    say(1, rank == 0 ? sent : received);
+    say(1, line_of(rank, fate));
   }
   if (fate.what == "hang") {
     never_end();
@@ -294,11 +410,14 @@ int rank_main() {
   Fate fate;
   if (rank == 0) {
     fate = fate_of(pair);
+    char numbers[64];
+    (void)std::snprintf(numbers, sizeof numbers, " %.9g %.9g", fate.latency,
+                        fate.bandwidth);
     put(job + ".fate", fate.what + " " + std::to_string(fate.delay) + " " +
-                           std::to_string(fate.bytes));
+                           std::to_string(fate.bytes) + numbers);
   } else {
     std::istringstream(wait_for(job + ".fate")) >> fate.what >> fate.delay >>
-        fate.bytes;
+        fate.bytes >> fate.latency >> fate.bandwidth;
   }
   return act(fate, {static_cast<int>(rank)}, peer);
 }
@@ -331,6 +450,146 @@ void track(const Pair &pair, bool ending) {
   close(lock);
 }
 
+// A mesh job as srun runs it, one step of every node of SLURM_HOSTFILE,
+// in that order: each pair's fate as the rules make it on a first try (the
+// mesh counts no tries), its two ranks' lines, as exchange-mesh prints
+// them. And rules of its own:
+//   mesh_shuffle        the lines in another order, ranks mixed
+//   mesh_cut N          the Nth line cut short, ran into the next
+//   mesh_die N          the job ends after N lines, status 137
+//   mesh_misplace       rank 1 says it runs on another host
+//   mesh_unseen R       rank R says nothing at all, as one held in its start
+//   mesh_stall N        the job says N lines, then hangs until it is ended
+struct MeshSpoil {
+  long cut = -1; // that line cut in half
+  long die = -1; // the job dies before that line
+  long unseen = -1;
+  long stall = -1;
+  bool shuffle = false;
+  bool misplace = false; // rank 1 says it runs elsewhere
+};
+
+MeshSpoil mesh_spoil(const std::vector<std::string> &rules) {
+  MeshSpoil spoil;
+  for (const auto &rule : rules) {
+    std::istringstream words(rule);
+    std::string word;
+    long count = -1;
+    words >> word >> count;
+    spoil.cut = word == "mesh_cut" ? count : spoil.cut;
+    spoil.die = word == "mesh_die" ? count : spoil.die;
+    spoil.unseen = word == "mesh_unseen" ? count : spoil.unseen;
+    spoil.stall = word == "mesh_stall" ? count : spoil.stall;
+    spoil.shuffle = spoil.shuffle || word == "mesh_shuffle";
+    spoil.misplace = spoil.misplace || word == "mesh_misplace";
+  }
+  return spoil;
+}
+
+// What rank SELF says of its pair with PARTNER, whose fate is FATE.
+std::string mesh_pair_line(std::size_t round, std::size_t self,
+                           std::size_t partner, const Fate &fate, bool leader) {
+  std::string line = "exchange-mesh round=" + std::to_string(round) +
+                     " rank=" + std::to_string(self) +
+                     " partner=" + std::to_string(partner);
+  if (fate.what == "dead" || fate.what == "orphan") {
+    return line + " result=timed_out\n";
+  }
+  if (fate.what == "refuse" || fate.what == "latin1") {
+    return line + " result=failed\n";
+  }
+  char numbers[128];
+  (void)std::snprintf(numbers, sizeof numbers,
+                      " result=done value=777 latency_s=%.9g "
+                      "bandwidth_bytes_per_s=%.9g\n",
+                      fate.latency,
+                      leader ? fate.bandwidth : fate.bandwidth * 1.01);
+  return line + numbers;
+}
+
+// Every pair line of the mesh over HOSTS, as the rules make its pairs.
+void mesh_pair_lines(bool all, const std::vector<std::string> &hosts,
+                     const std::vector<std::string> &rules,
+                     std::vector<std::string> &lines) {
+  const std::size_t rounds = sweep::round_count(all, hosts.size());
+  for (std::size_t round = 0; round < rounds; ++round) {
+    for (std::size_t rank = 0; rank < hosts.size(); ++rank) {
+      const auto seat = sweep::seat_in_round(all, hosts.size(), rank, round);
+      if (!seat || !seat->first) {
+        continue;
+      }
+      const Fate fate = fate_by({hosts[rank], hosts[seat->partner]}, 1, rules);
+      lines.push_back(mesh_pair_line(round, rank, seat->partner, fate, true));
+      lines.push_back(mesh_pair_line(round, seat->partner, rank, fate, false));
+    }
+  }
+}
+
+int mesh_main(const std::string &name, const std::vector<std::string> &args) {
+  bool all = false;
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    all = all || (args[i] == "--pattern" && args[i + 1] == "all");
+  }
+  std::vector<std::string> hosts;
+  std::ifstream hostfile(env("SLURM_HOSTFILE"));
+  for (std::string host; std::getline(hostfile, host);) {
+    hosts.push_back(host);
+  }
+  const std::string step = env("SLURM_JOB_ID") + "." + std::to_string(getpid());
+  registered() = dir() + "/steps/" + step;
+  put(registered(), step + " " + name + " " + std::to_string(getpid()));
+  const auto rules = scenario_rules();
+  const MeshSpoil spoil = mesh_spoil(rules);
+  std::vector<std::string> lines;
+  for (std::size_t rank = 0; rank < hosts.size(); ++rank) {
+    lines.push_back("exchange-mesh rank=" + std::to_string(rank) + " host=" +
+                    (spoil.misplace && rank == 1 ? "elsewhere" : hosts[rank]) +
+                    "\n");
+  }
+  mesh_pair_lines(all, hosts, rules, lines);
+  if (spoil.unseen >= 0) {
+    const std::string rank = " rank=" + std::to_string(spoil.unseen) + " ";
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [&](const std::string &line) {
+                                 return line.find(rank) != std::string::npos;
+                               }),
+                lines.end());
+  }
+  if (spoil.shuffle) {
+    // A fixed shuffle, so that a failure can be seen again.
+    for (std::size_t i = lines.size(); i > 1; --i) {
+      std::swap(lines[i - 1], lines[(i * 7919) % i]);
+    }
+  }
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (static_cast<long>(i) == spoil.die) {
+      say(1, out);
+      unlink(registered().c_str());
+      return 137;
+    }
+    if (static_cast<long>(i) == spoil.stall) {
+      say(1, out);
+      never_end();
+    }
+    out += static_cast<long>(i) == spoil.cut
+               ? lines[i].substr(0, lines[i].size() / 2)
+               : lines[i];
+    if (out.size() > 65536) {
+      say(1, out);
+      out.clear();
+    }
+  }
+  const std::size_t rounds = sweep::round_count(all, hosts.size());
+  for (std::size_t rank = 0; rank < hosts.size(); ++rank) {
+    out += "exchange-mesh rank=" + std::to_string(rank) +
+           " end=" + std::to_string(rounds) + "\n";
+  }
+  say(1, out);
+  unlink(registered().c_str());
+  return 0;
+}
+
 // A whole step as srun runs it: registered as JOB.PID under its name.
 int srun_main(int argc, char **argv) {
   std::string nodes;
@@ -341,6 +600,15 @@ int srun_main(int argc, char **argv) {
       nodes = arg.substr(11);
     } else if (arg.rfind("--job-name=", 0) == 0) {
       name = arg.substr(11);
+    } else if (arg.rfind("--", 0) != 0) {
+      // The program, then its own arguments.
+      const std::string program = arg.substr(arg.rfind('/') + 1);
+      probing() = program.rfind("exchange-probe", 0) == 0;
+      if (program.rfind("exchange-mesh", 0) == 0) {
+        return mesh_main(name,
+                         std::vector<std::string>(argv + i + 1, argv + argc));
+      }
+      break;
     }
   }
   const auto comma = nodes.find(',');
@@ -370,5 +638,6 @@ int srun_main(int argc, char **argv) {
 int main(int argc, char **argv) {
   const std::string self = argv[0];
   const std::string called = self.substr(self.rfind('/') + 1);
+  probing() = called.rfind("exchange-probe", 0) == 0;
   return called == "srun" ? srun_main(argc, argv) : rank_main();
 }

@@ -1,7 +1,7 @@
 // Pairs and their tries written short, for the tests of the rules:
 // "n1-n2 P, n2-n3 FF, +n3-n1 FP" is n1-n2 passed, n2-n3 failed twice, and
 // a confirmation pair n3-n1 that failed, then passed (H: exchanged, then
-// hung; N: not run).
+// hung; N: not run; S: slow).
 #pragma once
 
 #include "decide/verdict.h"
@@ -32,6 +32,7 @@ inline std::vector<sweep::PairRecord> records(const std::string &text) {
       attempt.verdict = verdict == 'P'   ? sweep::Verdict::passed
                         : verdict == 'H' ? sweep::Verdict::exchanged_then_hung
                         : verdict == 'N' ? sweep::Verdict::not_run
+                        : verdict == 'S' ? sweep::Verdict::slow
                                          : sweep::Verdict::failed;
       if (verdict == 'F') {
         attempt.reason = "timed out after 30 s";

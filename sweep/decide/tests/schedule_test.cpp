@@ -86,4 +86,35 @@ TEST(Schedule, FewerThanTwoNodesMakeNoRounds) {
   EXPECT_TRUE(sweep::ring({}).empty());
 }
 
+TEST(Schedule, ByIndexTheSameRoundsOneNodeAtATime) {
+  for (const bool all : {false, true}) {
+    for (std::size_t n = 2; n <= 21; ++n) {
+      SCOPED_TRACE((all ? "all " : "ring ") + std::to_string(n));
+      const auto names = nodes_of(n);
+      const auto rounds = all ? sweep::all_pairs(names) : sweep::ring(names);
+      ASSERT_EQ(sweep::round_count(all, n), rounds.size());
+      for (std::size_t r = 0; r < rounds.size(); ++r) {
+        std::vector<std::optional<sweep::Seat>> want(n);
+        for (const auto &pair : rounds[r]) {
+          const auto one = std::stoul(pair.first.substr(1));
+          const auto other = std::stoul(pair.second.substr(1));
+          want[one] = sweep::Seat{other, true};
+          want[other] = sweep::Seat{one, false};
+        }
+        for (std::size_t node = 0; node < n; ++node) {
+          const auto got = sweep::seat_in_round(all, n, node, r);
+          ASSERT_EQ(got.has_value(), want[node].has_value()) << node;
+          if (got) {
+            EXPECT_EQ(got->partner, want[node]->partner) << node;
+            EXPECT_EQ(got->first, want[node]->first) << node;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_FALSE(sweep::seat_in_round(true, 4, 4, 0));
+  EXPECT_FALSE(sweep::seat_in_round(true, 4, 0, 3));
+  EXPECT_EQ(sweep::round_count(true, 4096), 4095U);
+}
+
 } // namespace

@@ -111,6 +111,7 @@ sweep::PairRecord tried(const std::string &tries) {
     attempt.verdict = verdict == 'P'   ? Verdict::passed
                       : verdict == 'H' ? Verdict::exchanged_then_hung
                       : verdict == 'N' ? Verdict::not_run
+                      : verdict == 'S' ? Verdict::slow
                                        : Verdict::failed;
     record.attempts.push_back(attempt);
   }
@@ -131,11 +132,49 @@ TEST(Judge, WhatAPairsTriesComeTo) {
       {"N", Verdict::not_run},
       {"FN", Verdict::failed},
       {"PN", Verdict::passed},
+      // Slow: it exchanged, slowly, on every try it did.
+      {"SS", Verdict::slow},
+      {"SP", Verdict::passed},
+      {"FS", Verdict::slow},
+      {"SH", Verdict::slow},
   };
   for (const auto &[tries, verdict] : cases) {
     SCOPED_TRACE(tries);
     EXPECT_EQ(sweep::final_verdict(tried(tries)), verdict);
   }
+}
+
+TEST(Judge, TheProbesTwoLinesWithTheirFigures) {
+  const auto line = [](int rank, const char *latency, const char *bandwidth,
+                       const char *value = "777") {
+    return "exchange-probe rank=" + std::to_string(rank) +
+           " partner=" + std::to_string(1 - rank) + " value=" + value +
+           " latency_s=" + latency + " bandwidth_bytes_per_s=" + bandwidth +
+           " bytes=1 seconds=1\n";
+  };
+  const std::string both = line(1, "7e-06", "2e9") + line(0, "7e-06", "1.5e9");
+  const Attempt passed = sweep::judge({0, false, false, 1, both, ""}, 30, true);
+  EXPECT_EQ(passed.verdict, Verdict::passed);
+  ASSERT_TRUE(passed.figures);
+  EXPECT_DOUBLE_EQ(passed.figures->latency_s, 7e-06);
+  EXPECT_DOUBLE_EQ(passed.figures->bandwidth, 1.5e9); // the slower way
+  const std::pair<const char *, std::string> failed[] = {
+      {"one rank's line", line(0, "7e-06", "1e9")},
+      {"rank 0 twice", line(0, "7e-06", "1e9") + line(0, "7e-06", "1e9")},
+      {"another value", line(0, "7e-06", "1e9") + line(1, "7e-06", "1e9", "0")},
+      {"exchange's lines", sent + received},
+      {"a line more", both + "hello\n"},
+  };
+  for (const auto &[what, out] : failed) {
+    SCOPED_TRACE(what);
+    const Attempt attempt =
+        sweep::judge({0, false, false, 1, out, ""}, 30, true);
+    EXPECT_EQ(attempt.verdict, Verdict::failed);
+    EXPECT_FALSE(attempt.figures);
+  }
+  // Both lines, then no end: the message crossed.
+  EXPECT_EQ(sweep::judge({137, true, false, 31, both, ""}, 30, true).verdict,
+            Verdict::exchanged_then_hung);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "decide/blame.h"
+#include "decide/schedule.h"
 #include "records.h"
 #include "tell/report.h"
 
@@ -186,6 +187,76 @@ TEST(Reports, AGlobalFaultNamesNoOneAndAnInterruptionSaysSo) {
   EXPECT_NE(table.find("global fault: no pair passed"), std::string::npos);
   EXPECT_NE(table.find("no node or link is named\n"), std::string::npos);
   EXPECT_EQ(table.find("suspect nodes"), std::string::npos) << table;
+}
+
+TEST(Reports, MeasuredFiguresInEveryReport) {
+  sweep::Report report;
+  report.pattern = "ring";
+  report.nodes = 4;
+  report.node_order = {"n1", "n2", "n3", "n4"};
+  report.measured = true;
+  report.records = records("n1-n2 P, n2-n3 SS, n3-n4 P, n4-n1 P");
+  for (auto &record : report.records) {
+    for (auto &attempt : record.attempts) {
+      attempt.figures = sweep::Figures{7e-6, 2e9};
+    }
+  }
+  report.records[1].attempts[1].figures = sweep::Figures{7e-6, 1.25e6};
+  report.records[1].attempts[1].reason = "slow: bandwidth 1.2 MB/s";
+  report.fabric[0] = {3, 7e-6, 2e9};
+  report.findings = sweep::attribute(report.records, 4);
+  const auto json = nlohmann::json::parse(sweep::to_json(report).dump());
+  EXPECT_EQ(json["pairs"][1]["verdict"], "slow");
+  EXPECT_EQ(json["pairs"][1]["attempts"][1]["bandwidth_bytes_per_s"], 1.25e6);
+  EXPECT_EQ(json["pairs"][1]["attempts"][1]["latency_s"], 7e-6);
+  EXPECT_EQ(json["fabric"]["all"]["bandwidth_bytes_per_s"], 2e9);
+  EXPECT_EQ(json["slow_links"], nlohmann::json::parse(R"([["n2","n3"]])"));
+  EXPECT_EQ(json["counts"]["slow"], 1);
+  EXPECT_EQ(json["passed"], false);
+  std::ostringstream table;
+  sweep::write_table(table, report);
+  EXPECT_NE(table.str().find("  LATENCY      BANDWIDTH  REASON"),
+            std::string::npos)
+      << table.str();
+  EXPECT_NE(table.str().find("n2-n3  slow                   2      0.0      "
+                             "7.0 us       1.2 MB/s  slow: bandwidth"),
+            std::string::npos)
+      << table.str();
+  EXPECT_NE(table.str().find("\nfabric: 3 pairs, median latency 7.0 us, "
+                             "bandwidth 2000.0 MB/s\n"),
+            std::string::npos);
+  EXPECT_NE(table.str().find("\nslow links: n2-n3\n"), std::string::npos);
+  const std::string page = sweep::to_html(report);
+  EXPECT_NE(page.find("class=\"heat\""), std::string::npos);
+  EXPECT_NE(page.find("latency 7.0 us, bandwidth 1.2 MB/s"), std::string::npos);
+}
+
+TEST(Reports, ATableOfAllPairsOfAThousandNodesListsWhatDidNotPass) {
+  sweep::Report report;
+  report.pattern = "all";
+  std::vector<std::string> nodes;
+  for (int i = 1; i <= 1000; ++i) {
+    nodes.push_back("n" + std::to_string(i));
+  }
+  report.nodes = nodes.size();
+  std::string evidence;
+  for (const auto &round : sweep::all_pairs(nodes)) {
+    for (const auto &pair : round) {
+      evidence += pair.first + "-" + pair.second +
+                  (pair.first == "n7" || pair.second == "n7" ? " F, " : " P, ");
+    }
+  }
+  evidence.resize(evidence.size() - 2);
+  report.records = records(evidence);
+  std::ostringstream table;
+  sweep::write_table(table, report);
+  std::size_t lines = 0;
+  for (const char character : table.str()) {
+    lines += character == '\n' ? 1 : 0;
+  }
+  EXPECT_LT(lines, 1020U); // 999 failed pairs, the rest summed up
+  EXPECT_NE(table.str().find("498501 more pairs passed, not listed"),
+            std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,132 @@
+#include "decide/slow.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <utility>
+
+namespace sweep {
+
+namespace {
+
+double median(std::vector<double> values) {
+  if (values.empty()) {
+    return 0;
+  }
+  const auto middle =
+      values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  const double upper = *middle;
+  if (values.size() % 2 == 1) {
+    return upper;
+  }
+  return (upper + *std::max_element(values.begin(), middle)) / 2;
+}
+
+std::string figure(const char *format, double value) {
+  char text[64];
+  (void)std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string megabytes(double bytes) { return figure("%.1f MB/s", bytes / 1e6); }
+
+std::string microseconds(double seconds) {
+  return figure("%.1f us", seconds * 1e6);
+}
+
+} // namespace
+
+const char *class_name(int pair_class, bool tree) {
+  if (!tree) {
+    return "all";
+  }
+  return pair_class == 0 ? "inside" : "across";
+}
+
+Medians medians_of(const std::vector<Figures> &figures) {
+  std::vector<double> latencies;
+  std::vector<double> bandwidths;
+  for (const auto &one : figures) {
+    latencies.push_back(one.latency_s);
+    bandwidths.push_back(one.bandwidth);
+  }
+  return {figures.size(), median(latencies), median(bandwidths)};
+}
+
+SlowJudge::SlowJudge(const SlowLimits &limits, PairClass pair_class)
+    : limits_(limits), class_of_(std::move(pair_class)) {}
+
+std::string SlowJudge::why_slow(const Figures &figures,
+                                const Medians &reference) const {
+  if (limits_.min_bandwidth && figures.bandwidth < *limits_.min_bandwidth) {
+    return "bandwidth " + megabytes(figures.bandwidth) + ", below " +
+           megabytes(*limits_.min_bandwidth) + " (--min-bandwidth)";
+  }
+  if (limits_.max_latency && figures.latency_s > *limits_.max_latency) {
+    return "latency " + microseconds(figures.latency_s) + ", above " +
+           microseconds(*limits_.max_latency) + " (--max-latency)";
+  }
+  if (reference.pairs < fewest_to_compare) {
+    return "";
+  }
+  if (figures.bandwidth < limits_.bandwidth_share * reference.bandwidth) {
+    return "bandwidth " + megabytes(figures.bandwidth) +
+           " against a median of " + megabytes(reference.bandwidth);
+  }
+  if (figures.latency_s > limits_.latency_factor * reference.latency_s &&
+      figures.latency_s > reference.latency_s + limits_.latency_floor_s) {
+    return "latency " + microseconds(figures.latency_s) +
+           " against a median of " + microseconds(reference.latency_s);
+  }
+  return "";
+}
+
+void SlowJudge::judge(std::vector<PairRecord> &records,
+                      const std::vector<std::size_t> &round, bool pattern) {
+  std::map<int, std::vector<Figures>> measured;
+  for (const std::size_t index : round) {
+    const auto &record = records[index];
+    const Attempt &attempt = record.attempts.back();
+    if (attempt.verdict == Verdict::passed && attempt.figures) {
+      measured[class_of_(record.pair)].push_back(*attempt.figures);
+    }
+  }
+  if (pattern) {
+    for (const auto &[pair_class, figures] : measured) {
+      auto &all = pattern_[pair_class];
+      all.insert(all.end(), figures.begin(), figures.end());
+    }
+  }
+  for (const std::size_t index : round) {
+    auto &record = records[index];
+    Attempt &attempt = record.attempts.back();
+    if (attempt.verdict != Verdict::passed || !attempt.figures) {
+      continue;
+    }
+    const int pair_class = class_of_(record.pair);
+    const auto &here = measured[pair_class];
+    // A retry or a confirmation holds only the pairs in question: they are
+    // held against the pattern's.
+    const Medians reference = medians_of(
+        pattern && here.size() >= fewest_to_compare ? here
+                                                    : pattern_[pair_class]);
+    const std::string why = why_slow(*attempt.figures, reference);
+    if (!why.empty()) {
+      attempt.verdict = Verdict::slow;
+      attempt.reason = "slow: " + why;
+    } else if (pattern) {
+      fast_[pair_class].push_back(*attempt.figures);
+    }
+  }
+}
+
+std::map<int, Medians> SlowJudge::fabric() const {
+  std::map<int, Medians> fabric;
+  for (const auto &[pair_class, figures] : fast_) {
+    fabric[pair_class] = medians_of(figures);
+  }
+  return fabric;
+}
+
+} // namespace sweep
