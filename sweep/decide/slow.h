@@ -22,7 +22,7 @@ namespace sweep {
 // Mbit/s among them measures 0.02 of the median.
 struct SlowLimits {
   // Slow below this share of its class's median bandwidth...
-  double bandwidth_share = 0.2;
+  double bandwidth_share = 0.05;
   // ...or above this multiple of its median latency, and then by at least
   // the floor, so that the jitter of a busy host never makes a pair slow.
   double latency_factor = 4;

@@ -110,7 +110,7 @@ Parsed parse_options(int argc, const char *const *argv,
       ->excludes(no_measure);
   app.add_option("--slow-bandwidth", options.slow_bandwidth,
                  "a pair is slow below this share of its class's median "
-                 "bandwidth, above 0 and below 1 (default 0.2)")
+                 "bandwidth, above 0 and below 1 (default 0.05)")
       ->check(within(0.001, 0.999, false))
       ->excludes(no_measure);
   app.add_option("--slow-latency", options.slow_latency,

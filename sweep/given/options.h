@@ -43,7 +43,7 @@ struct Options {
   bool measure = true;
   std::string probe;
   double measure_time = 0.2;
-  double slow_bandwidth = 0.2;
+  double slow_bandwidth = 0.05;
   double slow_latency = 4;
   std::optional<double> min_bandwidth;
   std::optional<double> max_latency;
