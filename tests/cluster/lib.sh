@@ -159,17 +159,48 @@ uplink_down() {
 leaf_down() {
   ip link set "xc${CLUSTER_ID}l$1" down
 }
+# Slow parts, by tc on the data network's links, each way: HOST's link
+# (tbf on both its ends); only the path between A and B (htb on each, a
+# class of RATE for the other's address); leaf L's uplink (tbf on both ends
+# of the link between its bridge and the spine's).
+slow_host() {
+  on "$1" tc qdisc replace dev data root tbf rate "$2" burst 32kbit latency 400ms
+  tc qdisc replace dev "xc${CLUSTER_ID}d${1#node}" root tbf rate "$2" burst 32kbit latency 400ms
+}
+slow_path() {
+  local one=$1 other=$2
+  for _ in 1 2; do
+    on "$one" tc qdisc replace dev data root handle 1: htb default 10
+    on "$one" tc class replace dev data parent 1: classid 1:10 htb rate 100gbit quantum 200000
+    on "$one" tc class replace dev data parent 1: classid 1:20 htb rate "$3"
+    on "$one" tc filter replace dev data protocol ip parent 1: prio 1 u32 \
+      match ip dst "$(data_address "$other")/32" flowid 1:20
+    one=$2 other=$1
+  done
+}
+slow_uplink() {
+  local end
+  for end in "xc${CLUSTER_ID}u$1" "xc${CLUSTER_ID}s$1"; do
+    tc qdisc replace dev "$end" root tbf rate "$2" burst 32kbit latency 400ms
+  done
+}
 heal() {
-  local host leaf
+  local host leaf end
   for ((leaf = 1; leaf <= ${CLUSTER_LEAVES:-1} && ${CLUSTER_LEAVES:-1} > 1; leaf++)); do
     ip link set "xc${CLUSTER_ID}u$leaf" up
     ip link set "xc${CLUSTER_ID}l$leaf" up
+    for end in "xc${CLUSTER_ID}u$leaf" "xc${CLUSTER_ID}s$leaf"; do
+      tc qdisc del dev "$end" root 2>/dev/null
+    done
   done
   for ((host = 1; host <= CLUSTER_SIZE; host++)); do
     on "node$host" ip link set data up
     on "node$host" ip addr replace "$(data_address "node$host")/24" dev data
     on "node$host" ip neigh flush dev data nud permanent
+    on "node$host" tc qdisc del dev data root 2>/dev/null
+    tc qdisc del dev "xc${CLUSTER_ID}d$host" root 2>/dev/null
   done
+  return 0
 }
 
 # data_bytes HOST: bytes sent and received on HOST's data link so far.
