@@ -173,6 +173,9 @@ MeshRun run_mesh(const Launch &launch, const MeshPlan &plan,
     return tally.identified() == nodes.size() || tally.reported() > 0;
   };
   spec.start_bound = launch_allowance(nodes.size()) + plan.start_allowance;
+  // Every rank said its last: a rank that hangs in leaving (MPICH 4.0's
+  // finalize) is not waited for.
+  spec.finished = [&tally, &nodes] { return tally.finished() == nodes.size(); };
   Rounds rounds(whole, environment);
   const auto outcomes = rounds.run_jobs({spec});
   rounds.end_all();

@@ -47,6 +47,8 @@ struct Job {
   bool cut_short = false;
   bool ended_by_us = false;
   bool done = false;
+  bool said_all = false;         // its spec's finished() came true
+  Clock::time_point said_all_by; // then it is ended, if still there
   Outcome outcome;
 };
 
@@ -239,11 +241,19 @@ private:
     }
     switch (job.stage) {
     case Stage::running:
+      if (job.said_all && Clock::now() >= job.said_all_by) {
+        say(specs_[index].name + ": said all it will, and is still there; "
+                                 "ended");
+        terminate(index);
+        break;
+      }
       if (specs_[index].started && specs_[index].started()) {
         const auto bound =
             after(watch_[job.process].start, specs_[index].bound);
         if (Clock::now() < bound) {
-          schedule(index, bound); // started in time: its own bound holds
+          // Started in time: its own bound holds.
+          schedule(index,
+                   job.said_all ? std::min(bound, job.said_all_by) : bound);
           break;
         }
       }
@@ -294,7 +304,24 @@ private:
         finish_if_ended(job_of_process_[process], now);
       }
     }
+    end_finished();
     canceller_.tend();
+  }
+
+  // A job that said all it will is left a moment to leave on its own,
+  // then ended: a library may hang in leaving (MPICH 4.0's finalize).
+  void end_finished() {
+    for (std::size_t index = 0; index < jobs_.size(); ++index) {
+      Job &job = jobs_[index];
+      if (specs_[index].finished && !job.said_all && !job.done &&
+          job.process != Watch::none && job.stage == Stage::running &&
+          !watch_[job.process].ended && specs_[index].finished()) {
+        job.said_all = true;
+        job.said_all_by = after(Clock::now(), said_all_grace);
+        say(specs_[index].name + ": said all it will");
+        schedule(index, std::min(job.next, job.said_all_by));
+      }
+    }
   }
 
   void finish_if_ended(std::size_t index, Clock::time_point now) {

@@ -30,6 +30,10 @@ struct JobSpec {
   // then as at its bound.
   std::function<bool()> started;
   double start_bound = 0;
+  // When set and true, the job has said all it will: if it has not ended
+  // a few seconds later, it is ended as at its bound, but not counted
+  // past it.
+  std::function<bool()> finished;
 };
 
 class Rounds {

@@ -17,6 +17,9 @@ constexpr double mpiexec_own_bound = 3;
 constexpr double step_check = 3;
 constexpr double last_resort = 10;
 constexpr double streams_after_end = 2;
+// A job that said all it will (the mesh, every rank's last line) is left
+// this long to end on its own before it is ended.
+constexpr double said_all_grace = 3;
 // The sweep's own Slurm commands: squeue and scancel while steps are
 // cancelled, the stuck steps of a round gathered this long first, and a
 // step that is not gone this long after it was first looked for is

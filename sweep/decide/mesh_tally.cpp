@@ -50,7 +50,7 @@ void unreported_undetermined(const std::vector<PairRecord> &records,
 MeshTally::MeshTally(std::vector<std::string> nodes, bool all)
     : nodes_(std::move(nodes)), all_(all),
       rounds_(round_count(all, nodes_.size())), slot_(rounds_), said_(rounds_),
-      hosts_(nodes_.size()) {
+      hosts_(nodes_.size()), ended_(nodes_.size(), false) {
   for (std::size_t round = 0; round < rounds_; ++round) {
     slot_[round].assign(nodes_.size(), none);
     std::uint32_t pairs = 0;
@@ -122,6 +122,8 @@ void MeshTally::line(std::string_view text) {
     return;
   }
   if (parsed->kind == MeshLine::Kind::end) {
+    finished_ += ended_[parsed->rank] ? 0 : 1;
+    ended_[parsed->rank] = true;
     return;
   }
   if (parsed->round >= rounds_ || slot_[parsed->round][parsed->rank] == none) {

@@ -51,8 +51,9 @@ public:
   attempts() const;
   [[nodiscard]] std::size_t unreadable() const { return unreadable_; }
   [[nodiscard]] std::size_t reported() const { return reported_; }
-  // How many ranks said where they run.
+  // How many ranks said where they run, and how many said their last.
   [[nodiscard]] std::size_t identified() const { return identified_; }
+  [[nodiscard]] std::size_t finished() const { return finished_; }
   // Why the job's lines are trusted for nothing, or empty.
   [[nodiscard]] std::string problem() const;
 
@@ -72,11 +73,13 @@ private:
   std::vector<std::vector<std::uint32_t>> slot_; // round, rank: its pair
   std::vector<std::vector<Said>> said_;          // round, pair
   std::vector<std::string> hosts_;               // as each rank said
+  std::vector<bool> ended_;                      // each rank's last said
   std::string partial_;
   bool skipping_ = false; // the rest of a line too long to read
   std::size_t unreadable_ = 0;
   std::size_t reported_ = 0;
   std::size_t identified_ = 0;
+  std::size_t finished_ = 0;
 };
 
 } // namespace sweep

@@ -539,7 +539,8 @@ mesh_start)
   # A mesh held in its start (a rank that never joins says nothing, and
   # the others report no pair): ended at its start bound, about 20 s, its
   # pairs run as jobs of their own. One that reports pairs while a rank is
-  # missing keeps its own bound (about 33 s here).
+  # missing keeps its own bound (about 33 s here). One that said all it
+  # will is not waited for.
   mesh=(--probe "$bin/exchange-probe" --mesh "$bin/exchange-mesh")
   hosts=$(seq -f 'n%g' -s , 1 16)
   printf '%s\n' "mesh_unseen 3" "mesh_stall 15" >"$work/scenario"
@@ -552,6 +553,14 @@ mesh_start)
   run_sweep slurm "${mesh[@]}"
   ((rc == 0)) && jq -e '.mesh.pairs_reported == 5 and .mesh.seconds > 30 and .usage.wall_seconds <= .worst_case_seconds' \
     "$json" >/dev/null || fail "a rank missing: status $rc, $(jq -c '[.mesh, .usage, .worst_case_seconds]' "$json")"
+  # A mesh that said every line, its launcher still there: ended at once,
+  # every pair its own.
+  printf '%s\n' mesh_linger >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 0)) && jq -e '.mesh.pairs_reported == 32 and .mesh.seconds < 10 and
+    ([.pairs[] | select(.attempts[0].engine == "mesh")] | length == 16)' "$json" >/dev/null ||
+    fail "lingering: status $rc, $(jq -c .mesh "$json")"
   ;;
 mesh_scale)
   # The mesh's lines of a ring of 4,096 nodes, with a dead one, and of all

@@ -460,6 +460,7 @@ void track(const Pair &pair, bool ending) {
 //   mesh_misplace       rank 1 says it runs on another host
 //   mesh_unseen R       rank R says nothing at all, as one held in its start
 //   mesh_stall N        the job says N lines, then hangs until it is ended
+//   mesh_linger         the job says every line, then hangs until it is ended
 struct MeshSpoil {
   long cut = -1; // that line cut in half
   long die = -1; // the job dies before that line
@@ -467,6 +468,7 @@ struct MeshSpoil {
   long stall = -1;
   bool shuffle = false;
   bool misplace = false; // rank 1 says it runs elsewhere
+  bool linger = false;
 };
 
 MeshSpoil mesh_spoil(const std::vector<std::string> &rules) {
@@ -482,6 +484,7 @@ MeshSpoil mesh_spoil(const std::vector<std::string> &rules) {
     spoil.stall = word == "mesh_stall" ? count : spoil.stall;
     spoil.shuffle = spoil.shuffle || word == "mesh_shuffle";
     spoil.misplace = spoil.misplace || word == "mesh_misplace";
+    spoil.linger = spoil.linger || word == "mesh_linger";
   }
   return spoil;
 }
@@ -586,6 +589,9 @@ int mesh_main(const std::string &name, const std::vector<std::string> &args) {
            " end=" + std::to_string(rounds) + "\n";
   }
   say(1, out);
+  if (spoil.linger) {
+    never_end();
+  }
   unlink(registered().c_str());
   return 0;
 }
