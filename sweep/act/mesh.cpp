@@ -20,7 +20,8 @@ namespace sweep {
 namespace {
 
 // How long the launcher may take to start every rank, and every rank to
-// join the job and say where it runs: a second, and more for many ranks.
+// join the job and say where it runs: ten seconds, and one more for every
+// hundred ranks.
 double launch_allowance(std::size_t nodes) {
   return 10 + static_cast<double>(nodes) / 100;
 }
