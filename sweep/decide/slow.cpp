@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <utility>
 
 namespace sweep {
@@ -36,6 +37,20 @@ std::string microseconds(double seconds) {
 }
 
 } // namespace
+
+Medians reference_of(const std::vector<Figures> &figures) {
+  std::vector<double> latencies;
+  std::vector<double> bandwidths;
+  for (const auto &one : figures) {
+    latencies.push_back(one.latency_s);
+    bandwidths.push_back(one.bandwidth);
+  }
+  const auto half = static_cast<std::ptrdiff_t>((figures.size() + 1) / 2);
+  std::sort(latencies.begin(), latencies.end());
+  std::sort(bandwidths.begin(), bandwidths.end(), std::greater<>());
+  return {figures.size(), median({latencies.begin(), latencies.begin() + half}),
+          median({bandwidths.begin(), bandwidths.begin() + half})};
+}
 
 const char *class_name(int pair_class, bool tree) {
   if (!tree) {
@@ -71,13 +86,14 @@ std::string SlowJudge::why_slow(const Figures &figures,
     return "";
   }
   if (figures.bandwidth < limits_.bandwidth_share * reference.bandwidth) {
-    return "bandwidth " + megabytes(figures.bandwidth) +
-           " against a median of " + megabytes(reference.bandwidth);
+    return "bandwidth " + megabytes(figures.bandwidth) + " against " +
+           megabytes(reference.bandwidth) + ", the median of the faster half";
   }
   if (figures.latency_s > limits_.latency_factor * reference.latency_s &&
       figures.latency_s > reference.latency_s + limits_.latency_floor_s) {
-    return "latency " + microseconds(figures.latency_s) +
-           " against a median of " + microseconds(reference.latency_s);
+    return "latency " + microseconds(figures.latency_s) + " against " +
+           microseconds(reference.latency_s) +
+           ", the median of the quicker half";
   }
   return "";
 }
@@ -108,7 +124,7 @@ void SlowJudge::judge(std::vector<PairRecord> &records,
     const auto &here = measured[pair_class];
     // A retry or a confirmation holds only the pairs in question: they are
     // held against the pattern's.
-    const Medians reference = medians_of(
+    const Medians reference = reference_of(
         pattern && here.size() >= fewest_to_compare ? here
                                                     : pattern_[pair_class]);
     const std::string why = why_slow(*attempt.figures, reference);

@@ -43,6 +43,11 @@ struct Medians {
   double bandwidth = 0;
 };
 Medians medians_of(const std::vector<Figures> &figures);
+// What a try is held against: the median bandwidth of the class's faster
+// half and the median latency of its quicker half. A part that slows many
+// pairs of a class at once (an uplink crossed by half a round's pairs)
+// drags the median of them all down to its own; the faster half's holds.
+Medians reference_of(const std::vector<Figures> &figures);
 
 // The rounds fewer than this many tries of a class are held against the
 // sweep's pattern rounds instead.
