@@ -107,8 +107,10 @@ link_named() {
 
 # The batch script as users submit it: the table in its output file, the
 # JUnit report beside it; status 0 when healthy, 1 with a dead host. The
-# sweep checks the exchange installed beside it.
+# sweep measures with the probe installed beside it, under its installed
+# name.
 cp "$PROGRAM" "$CLUSTER_DIR/bin/exchange.$MPI_IMPLEMENTATION"
+cp "$CLUSTER_DIR/bin/exchange-probe" "$CLUSTER_DIR/bin/exchange-probe.$MPI_IMPLEMENTATION"
 batch_sweep=$(dirname "$batch_script")/sweep.sbatch
 batch() {
   run on node1 sbatch --wait --parsable --nodelist="$hosts" --chdir="$CLUSTER_DIR/jobs" \
