@@ -36,15 +36,21 @@ std::string microseconds(double seconds) {
   return figure("%.1f us", seconds * 1e6);
 }
 
+// The latencies and the bandwidths of FIGURES, each in a list of its own.
+std::pair<std::vector<double>, std::vector<double>>
+columns(const std::vector<Figures> &figures) {
+  std::pair<std::vector<double>, std::vector<double>> lists;
+  for (const auto &one : figures) {
+    lists.first.push_back(one.latency_s);
+    lists.second.push_back(one.bandwidth);
+  }
+  return lists;
+}
+
 } // namespace
 
 Medians reference_of(const std::vector<Figures> &figures) {
-  std::vector<double> latencies;
-  std::vector<double> bandwidths;
-  for (const auto &one : figures) {
-    latencies.push_back(one.latency_s);
-    bandwidths.push_back(one.bandwidth);
-  }
+  auto [latencies, bandwidths] = columns(figures);
   const auto half = static_cast<std::ptrdiff_t>((figures.size() + 1) / 2);
   std::sort(latencies.begin(), latencies.end());
   std::sort(bandwidths.begin(), bandwidths.end(), std::greater<>());
@@ -60,12 +66,7 @@ const char *class_name(int pair_class, bool tree) {
 }
 
 Medians medians_of(const std::vector<Figures> &figures) {
-  std::vector<double> latencies;
-  std::vector<double> bandwidths;
-  for (const auto &one : figures) {
-    latencies.push_back(one.latency_s);
-    bandwidths.push_back(one.bandwidth);
-  }
+  const auto [latencies, bandwidths] = columns(figures);
   return {figures.size(), median(latencies), median(bandwidths)};
 }
 
