@@ -164,8 +164,10 @@ Verdict final_verdict(const PairRecord &record) {
   if (passed) {
     return other ? Verdict::flaky : Verdict::passed;
   }
+  // Slow stands only when every try measured it: a slow try beside one that
+  // failed or hung exchanged once and not the other time.
   if (slow) {
-    return Verdict::slow;
+    return other ? Verdict::flaky : Verdict::slow;
   }
   return hung ? Verdict::exchanged_then_hung : Verdict::failed;
 }

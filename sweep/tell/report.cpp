@@ -58,6 +58,7 @@ std::string pair_reason(const PairRecord &record) {
   const Attempt *failure = nullptr;
   const Attempt *slow = nullptr;
   std::size_t passed_on = 0;
+  std::size_t slow_on = 0;
   for (std::size_t i = 0; i < record.attempts.size(); ++i) {
     const Verdict tried = record.attempts[i].verdict;
     if (tried == Verdict::passed && passed_on == 0) {
@@ -67,6 +68,7 @@ std::string pair_reason(const PairRecord &record) {
       failure = &record.attempts[i];
     } else if (tried == Verdict::slow) {
       slow = &record.attempts[i];
+      slow_on = slow_on == 0 ? i + 1 : slow_on;
     }
   }
   if (verdict == Verdict::slow && slow != nullptr) {
@@ -80,7 +82,9 @@ std::string pair_reason(const PairRecord &record) {
                : "";
   }
   if (verdict == Verdict::flaky) {
-    return "passed on try " + std::to_string(passed_on) + " of " +
+    const bool passed = passed_on > 0;
+    return std::string(passed ? "passed" : "slow") + " on try " +
+           std::to_string(passed ? passed_on : slow_on) + " of " +
            std::to_string(record.attempts.size()) + "; " + failure->reason;
   }
   return failure->reason;

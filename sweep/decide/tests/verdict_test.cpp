@@ -132,11 +132,14 @@ TEST(Judge, WhatAPairsTriesComeTo) {
       {"N", Verdict::not_run},
       {"FN", Verdict::failed},
       {"PN", Verdict::passed},
-      // Slow: it exchanged, slowly, on every try it did.
+      // Slow: measured slow on every try that ran; one slow measure beside a
+      // try that failed or hung is no slow verdict.
       {"SS", Verdict::slow},
+      {"SN", Verdict::slow},
       {"SP", Verdict::passed},
-      {"FS", Verdict::slow},
-      {"SH", Verdict::slow},
+      {"FS", Verdict::flaky},
+      {"SH", Verdict::flaky},
+      {"HS", Verdict::flaky},
   };
   for (const auto &[tries, verdict] : cases) {
     SCOPED_TRACE(tries);

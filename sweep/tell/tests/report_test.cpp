@@ -260,3 +260,23 @@ TEST(Reports, ATableOfAllPairsOfAThousandNodesListsWhatDidNotPass) {
 }
 
 } // namespace
+
+TEST(Reports, APairsReasonSaysWhichTryDidWhat) {
+  auto list = records("a-b SP, a-b FS, a-b SF, a-b SS");
+  for (auto &record : list) {
+    for (auto &attempt : record.attempts) {
+      if (attempt.verdict == sweep::Verdict::slow) {
+        attempt.reason = "slow: bandwidth 1.2 MB/s";
+      }
+    }
+  }
+  const char *expected[] = {
+      "fast on try 2 of 2; slow: bandwidth 1.2 MB/s",
+      "slow on try 2 of 2; timed out after 30 s",
+      "slow on try 1 of 2; timed out after 30 s",
+      "slow: bandwidth 1.2 MB/s",
+  };
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(sweep::pair_reason(list[i]), expected[i]) << i;
+  }
+}
