@@ -98,9 +98,10 @@ mesh_command(const Launch &launch, const MeshPlan &plan, const MeshJob &job) {
   std::vector<std::string> command;
   if (launch.launcher == Launcher::srun) {
     const long minutes = static_cast<long>(std::ceil(bound / 60)) + 1;
+    // The nodes come from the host file: newer Slurm refuses --nodes beside
+    // an arbitrary distribution.
     command = {"srun",
                launch.mpi == Mpi::mpich ? "--mpi=pmi2" : "--mpi=pmix",
-               "--nodes=" + count,
                "--ntasks=" + count,
                "--ntasks-per-node=1",
                "--distribution=arbitrary",

@@ -26,11 +26,12 @@ TEST(Mesh, OneJobOfEveryNodeBoundedByItsSchedule) {
   launch.launcher = sweep::Launcher::srun;
   const auto srun = sweep::mesh_command(launch, plan, {16, "/tmp/h", "s.mesh"});
   for (const char *word :
-       {"srun", "--mpi=pmi2", "--nodes=16", "--ntasks=16",
-        "--ntasks-per-node=1", "--distribution=arbitrary", "--job-name=s.mesh",
-        "/opt/exchange-mesh", "--pattern", "all", "--measure-time"}) {
+       {"srun", "--mpi=pmi2", "--ntasks=16", "--ntasks-per-node=1",
+        "--distribution=arbitrary", "--job-name=s.mesh", "/opt/exchange-mesh",
+        "--pattern", "all", "--measure-time"}) {
     EXPECT_TRUE(has(srun, word)) << word;
   }
+  EXPECT_FALSE(has(srun, "--nodes=16")); // refused with arbitrary placement
   launch.launcher = sweep::Launcher::mpiexec;
   const auto hydra = sweep::mesh_command(launch, plan, {16, "/tmp/h", "s"});
   EXPECT_EQ(std::vector<std::string>(hydra.begin(), hydra.begin() + 7),
