@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -176,8 +177,18 @@ MeshRun run_mesh(const Launch &launch, const MeshPlan &plan,
   };
   spec.start_bound = launch_allowance(nodes.size()) + plan.start_allowance;
   // Every rank said its last: a rank that hangs in leaving (MPICH 4.0's
-  // finalize) is not waited for.
-  spec.finished = [&tally, &nodes] { return tally.finished() == nodes.size(); };
+  // finalize) is not waited for. Nor, past the start bound, are ranks that
+  // never joined once every rank that did has said its last: their
+  // partners have given up on them, and their pairs run as jobs of their
+  // own (MPICH 4.0 holds both ends of a dead path in MPI_Init).
+  const auto begun = std::chrono::steady_clock::now();
+  spec.finished = [&tally, &nodes, begun, bound = spec.start_bound] {
+    const std::chrono::duration<double> since =
+        std::chrono::steady_clock::now() - begun;
+    return tally.finished() == nodes.size() ||
+           (tally.finished() > 0 && tally.finished() == tally.identified() &&
+            since.count() >= bound);
+  };
   Rounds rounds(whole, environment);
   const auto outcomes = rounds.run_jobs({spec});
   rounds.end_all();

@@ -50,7 +50,8 @@ void unreported_undetermined(const std::vector<PairRecord> &records,
 MeshTally::MeshTally(std::vector<std::string> nodes, bool all)
     : nodes_(std::move(nodes)), all_(all),
       rounds_(round_count(all, nodes_.size())), slot_(rounds_), said_(rounds_),
-      hosts_(nodes_.size()), ended_(nodes_.size(), false) {
+      hosts_(nodes_.size()), ended_(nodes_.size(), false),
+      joined_(nodes_.size(), false) {
   for (std::size_t round = 0; round < rounds_; ++round) {
     slot_[round].assign(nodes_.size(), none);
     std::uint32_t pairs = 0;
@@ -116,6 +117,7 @@ void MeshTally::line(std::string_view text) {
     unreadable_ += text.rfind("exchange-mesh ", 0) == 0 ? 1 : 0;
     return;
   }
+  joined_[parsed->rank] = true;
   if (parsed->kind == MeshLine::Kind::identity) {
     identified_ += hosts_[parsed->rank].empty() ? 1 : 0;
     hosts_[parsed->rank] = parsed->host;
@@ -171,9 +173,18 @@ std::vector<std::vector<std::optional<Attempt>>> MeshTally::attempts() const {
   std::vector<std::vector<std::optional<Attempt>>> tries(rounds_);
   const bool trusted = problem().empty();
   for (std::size_t round = 0; round < rounds_; ++round) {
-    for (const Said &said : said_[round]) {
+    // Whether each pair's ranks both joined the job, or said of the pair.
+    std::vector<bool> tried(said_[round].size(), true);
+    for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {
+      const std::uint32_t pair = slot_[round][rank];
+      if (pair != none && !joined_[rank]) {
+        tried[pair] = false;
+      }
+    }
+    for (std::size_t pair = 0; pair < said_[round].size(); ++pair) {
+      const Said &said = said_[round][pair];
       std::optional<Attempt> attempt;
-      if (trusted && (said.first != 0 || said.second != 0)) {
+      if (trusted && tried[pair] && (said.first != 0 || said.second != 0)) {
         attempt.emplace();
         attempt->engine = Engine::mesh;
         if (said.first == 1 && said.second == 1) {

@@ -1,8 +1,10 @@
 // What one job of every pair (exchange-mesh) comes to: its lines, read as
 // they come, gathered into a try for each pair of the pattern that both its
-// ranks, or one, reported; nothing for a pair neither did. A job whose
-// ranks do not run on the nodes the sweep named them for is trusted for
-// nothing.
+// ranks, or one, reported; nothing for a pair neither did, nor for one
+// whose silent rank said nothing at all: a rank that never joined the job
+// (held in its start by the MPI library) tried no pair, and its partner's
+// time-out says nothing of the pair. A job whose ranks do not run on the
+// nodes the sweep named them for is trusted for nothing.
 #pragma once
 
 #include "decide/blame.h"
@@ -74,6 +76,7 @@ private:
   std::vector<std::vector<Said>> said_;          // round, pair
   std::vector<std::string> hosts_;               // as each rank said
   std::vector<bool> ended_;                      // each rank's last said
+  std::vector<bool> joined_;                     // each rank said a line
   std::string partial_;
   bool skipping_ = false; // the rest of a line too long to read
   std::size_t unreadable_ = 0;

@@ -539,8 +539,8 @@ mesh_start)
   # A mesh held in its start (a rank that never joins says nothing, and
   # the others report no pair): ended at its start bound, about 20 s, its
   # pairs run as jobs of their own. One that reports pairs while a rank is
-  # missing keeps its own bound (about 33 s here). One that said all it
-  # will is not waited for.
+  # missing keeps its own bound (about 33 s here), unless every rank that
+  # joined has said its last. One that said all it will is not waited for.
   mesh=(--probe "$bin/exchange-probe" --mesh "$bin/exchange-mesh")
   hosts=$(seq -f 'n%g' -s , 1 16)
   printf '%s\n' "mesh_unseen 3" "mesh_stall 15" >"$work/scenario"
@@ -553,6 +553,14 @@ mesh_start)
   run_sweep slurm "${mesh[@]}"
   ((rc == 0)) && jq -e '.mesh.pairs_reported == 5 and .mesh.seconds > 30 and .usage.wall_seconds <= .worst_case_seconds' \
     "$json" >/dev/null || fail "a rank missing: status $rc, $(jq -c '[.mesh, .usage, .worst_case_seconds]' "$json")"
+  # Every rank that joined said its last, one never did: ended at the
+  # start bound, not at its own; the missing rank's pairs run on their own.
+  printf '%s\n' "mesh_unseen 3" mesh_linger >"$work/scenario"
+  rm -f "$work"/tries.*
+  run_sweep slurm "${mesh[@]}"
+  ((rc == 0)) && jq -e '.mesh.pairs_reported == 30 and .mesh.seconds >= 19 and .mesh.seconds < 27 and
+    ([.pairs[] | select(.attempts[0].engine == "pairs") | .nodes | index("n4")] | length == 2)' "$json" >/dev/null ||
+    fail "one never joined: status $rc, $(jq -c .mesh "$json")"
   # A mesh that said every line, its launcher still there: ended at once,
   # every pair its own.
   printf '%s\n' mesh_linger >"$work/scenario"

@@ -585,8 +585,10 @@ int mesh_main(const std::string &name, const std::vector<std::string> &args) {
   }
   const std::size_t rounds = sweep::round_count(all, hosts.size());
   for (std::size_t rank = 0; rank < hosts.size(); ++rank) {
-    out += "exchange-mesh rank=" + std::to_string(rank) +
-           " end=" + std::to_string(rounds) + "\n";
+    if (static_cast<long>(rank) != spoil.unseen) {
+      out += "exchange-mesh rank=" + std::to_string(rank) +
+             " end=" + std::to_string(rounds) + "\n";
+    }
   }
   say(1, out);
   if (spoil.linger) {

@@ -121,3 +121,26 @@ TEST(MeshTally, ALineTooLongIsOneUnreadableLine) {
 }
 
 } // namespace
+
+TEST(MeshTally, NoTryOfAPairWhoseRankNeverJoined) {
+  const auto nodes = nodes_of(4); // ring: n1-n2, n3-n4; then n2-n3, n4-n1
+  sweep::MeshTally tally(nodes, false);
+  std::string out;
+  for (std::size_t rank = 0; rank < 3; ++rank) {
+    out += "exchange-mesh rank=" + std::to_string(rank) +
+           " host=" + nodes[rank] + "\n";
+  }
+  // Rank 3 (n4) says nothing at all; its partners give up on it.
+  out += done(0, 0, 1) + done(0, 1, 0) +
+         "exchange-mesh round=0 rank=2 partner=3 result=timed_out\n" +
+         done(1, 1, 2) + done(1, 2, 1) +
+         "exchange-mesh round=1 rank=0 partner=3 result=timed_out\n";
+  tally.bytes(out);
+  const auto tries = tally.attempts();
+  ASSERT_TRUE(tries[0][0] && tries[1][0]);
+  EXPECT_EQ(tries[0][0]->verdict, sweep::Verdict::passed);
+  EXPECT_EQ(tries[1][0]->verdict, sweep::Verdict::passed);
+  EXPECT_FALSE(tries[0][1]); // n3-n4
+  EXPECT_FALSE(tries[1][1]); // n4-n1
+  EXPECT_EQ(tally.identified(), 3U);
+}
