@@ -31,12 +31,24 @@ public:
         return finish(true);
       }
     }
-    const bool stopped =
+    // A round the mesh passed none of runs as the pattern's, its pairs
+    // measured side by side; what the mesh left of the others (a few pairs
+    // of many rounds) runs packed into as few rounds as their nodes allow.
+    std::vector<std::size_t> left;
+    bool stopped =
         std::any_of(pattern.begin(), pattern.end(), [&](const auto &round) {
-          return !run(due_of(round), plan_.run_mesh && passed_any(round)
-                                         ? "after mesh"
-                                         : "pattern");
+          const auto due = due_of(round);
+          if (plan_.run_mesh && passed_any(round)) {
+            left.insert(left.end(), due.begin(), due.end());
+            return false;
+          }
+          return !run(due, "pattern");
         });
+    const auto packed = pack(left);
+    stopped = stopped ||
+              std::any_of(packed.begin(), packed.end(), [&](const auto &round) {
+                return !run(round, "after mesh");
+              });
     if (stopped || !retry(pattern)) {
       return finish(false);
     }
@@ -114,6 +126,30 @@ private:
     }
     progress_(number, "mesh", all, said);
     return !stopped_();
+  }
+
+  // PAIRS in rounds where no node is in two pairs, each pair in the first
+  // round that has room for it, in their order.
+  std::vector<std::vector<std::size_t>>
+  pack(const std::vector<std::size_t> &pairs) const {
+    std::vector<std::vector<std::size_t>> rounds;
+    std::vector<std::set<std::string>> busy;
+    for (const std::size_t index : pairs) {
+      const Pair &pair = swept_.records[index].pair;
+      std::size_t at = 0;
+      while (at < rounds.size() && (busy[at].count(pair.first) > 0 ||
+                                    busy[at].count(pair.second) > 0)) {
+        ++at;
+      }
+      if (at == rounds.size()) {
+        rounds.emplace_back();
+        busy.emplace_back();
+      }
+      rounds[at].push_back(index);
+      busy[at].insert(pair.first);
+      busy[at].insert(pair.second);
+    }
+    return rounds;
   }
 
   // The pairs of ROUND with no fast try yet.

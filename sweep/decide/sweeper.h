@@ -55,9 +55,10 @@ struct Swept {
   int rounds = 0;
 };
 
-// With a mesh, the pattern runs first in one job of every pair; each
-// pattern round's pairs it did not pass (failed, slow, unreported) then run
-// as jobs of their own, as the round they are. Each round is tried again
+// With a mesh, the pattern runs first in one job of every pair; the pairs
+// it did not pass (failed, slow, unreported) then run as jobs of their own:
+// a pattern round it passed none of as the round it is, the rest packed
+// into rounds where no node is twice. Each pattern round is tried again
 // as a round of its own, with just its pairs that did not pass, up to
 // RETRIES times; so that no retry round holds more than the round it came
 // from, and the worst case stays the pattern's (see budget.h). With the

@@ -210,3 +210,46 @@ TEST(Sweep, NoSweepOutlastsItsWorstCase) {
 }
 
 } // namespace
+
+// What the mesh left, a pair here and there in many rounds, runs in as few
+// rounds as its nodes allow: four pairs of four rounds, no node shared,
+// in one; two sharing a node in two.
+TEST(Sweep, WhatTheMeshLeftRunsPacked) {
+  const std::set<std::string> left_pairs = {"n1-n2", "n3-n4", "n5-n6",
+                                            "n7-n8", "n1-n3"};
+  sweep::Plan plan;
+  plan.nodes = nodes(8);
+  plan.pattern = sweep::all_pairs(plan.nodes);
+  const auto named = [](const sweep::Pair &pair) {
+    return std::min(pair.first, pair.second) + "-" +
+           std::max(pair.first, pair.second);
+  };
+  plan.run_mesh = [&] {
+    std::vector<std::vector<std::optional<sweep::Attempt>>> tries;
+    for (const auto &round : plan.pattern) {
+      tries.emplace_back();
+      for (const auto &pair : round) {
+        sweep::Attempt attempt;
+        attempt.engine = sweep::Engine::mesh;
+        attempt.verdict = left_pairs.count(named(pair)) > 0
+                              ? Verdict::failed
+                              : Verdict::passed;
+        tries.back().emplace_back(attempt);
+      }
+    }
+    return tries;
+  };
+  Scene scene;
+  const auto swept = scene.sweep(plan);
+  ASSERT_EQ(scene.rounds.size(), 2U);
+  std::set<std::string> ran;
+  for (const auto &round : scene.rounds) {
+    for (const auto &pair : round) {
+      ran.insert(named(pair));
+    }
+  }
+  EXPECT_EQ(ran, left_pairs);
+  for (const auto &record : swept.records) {
+    EXPECT_NE(sweep::final_verdict(record), Verdict::failed);
+  }
+}
