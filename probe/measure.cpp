@@ -231,9 +231,11 @@ Result latency(Pair &pair, bool leader, const Settings &settings, double work) {
 }
 
 // The sending side of one way: windows of messages, each acknowledged,
-// growing while a window takes less than an eighth of SHARE, until SHARE
-// has passed. The figure counts the windows after the growing, or the
-// last window when there was no time for more.
+// growing while a window takes less than an eighth of SHARE, until another
+// window like the last would end past SHARE: so a way keeps to its share
+// (a round waits on its slowest pair, and a mesh on every round). The
+// figure counts the windows after the growing, or the last window when
+// there was no time for more.
 Result send_way(Pair &pair, const Settings &settings, double share,
                 Figures &figures) {
   State &state = pair.state();
@@ -277,7 +279,7 @@ Result send_way(Pair &pair, const Settings &settings, double share,
     } else {
       size = std::min(size * 4, settings.largest);
     }
-    if (MPI_Wtime() - start >= share) {
+    if (MPI_Wtime() - start + (growing ? 0 : seconds) >= share) {
       break;
     }
   }
