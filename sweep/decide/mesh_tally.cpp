@@ -169,40 +169,55 @@ std::string MeshTally::problem() const {
   return "";
 }
 
+// The try of a pair of which its ranks said SAID, one at least.
+Attempt MeshTally::attempt_of(const Said &said) {
+  Attempt attempt;
+  attempt.engine = Engine::mesh;
+  if (said.first == 1 && said.second == 1) {
+    attempt.verdict = Verdict::passed;
+    if (said.latency_s >= 0 && said.first_bandwidth >= 0 &&
+        said.second_bandwidth >= 0) {
+      attempt.figures =
+          Figures{said.latency_s,
+                  std::min(said.first_bandwidth, said.second_bandwidth)};
+    }
+  } else if (said.first == 3 || said.second == 3) {
+    attempt.reason = "failed in the mesh: an MPI error, or not 777";
+  } else if (said.first == 2 || said.second == 2) {
+    attempt.reason =
+        "timed out in the mesh: no answer from the partner by its bound";
+  } else {
+    attempt.reason = "in the mesh, only one of its ranks reported";
+  }
+  return attempt;
+}
+
+std::vector<bool> MeshTally::both_joined(std::size_t round) const {
+  std::vector<bool> joined(said_[round].size(), true);
+  for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {
+    const std::uint32_t pair = slot_[round][rank];
+    if (pair != none && !joined_[rank]) {
+      joined[pair] = false;
+    }
+  }
+  return joined;
+}
+
 std::vector<std::vector<std::optional<Attempt>>> MeshTally::attempts() const {
   std::vector<std::vector<std::optional<Attempt>>> tries(rounds_);
-  const bool trusted = problem().empty();
-  for (std::size_t round = 0; round < rounds_; ++round) {
-    // Whether each pair's ranks both joined the job, or said of the pair.
-    std::vector<bool> tried(said_[round].size(), true);
-    for (std::size_t rank = 0; rank < nodes_.size(); ++rank) {
-      const std::uint32_t pair = slot_[round][rank];
-      if (pair != none && !joined_[rank]) {
-        tried[pair] = false;
-      }
+  if (!problem().empty()) {
+    for (std::size_t round = 0; round < rounds_; ++round) {
+      tries[round].resize(said_[round].size());
     }
+    return tries;
+  }
+  for (std::size_t round = 0; round < rounds_; ++round) {
+    const auto joined = both_joined(round);
     for (std::size_t pair = 0; pair < said_[round].size(); ++pair) {
       const Said &said = said_[round][pair];
       std::optional<Attempt> attempt;
-      if (trusted && tried[pair] && (said.first != 0 || said.second != 0)) {
-        attempt.emplace();
-        attempt->engine = Engine::mesh;
-        if (said.first == 1 && said.second == 1) {
-          attempt->verdict = Verdict::passed;
-          if (said.latency_s >= 0 && said.first_bandwidth >= 0 &&
-              said.second_bandwidth >= 0) {
-            attempt->figures =
-                Figures{said.latency_s,
-                        std::min(said.first_bandwidth, said.second_bandwidth)};
-          }
-        } else if (said.first == 3 || said.second == 3) {
-          attempt->reason = "failed in the mesh: an MPI error, or not 777";
-        } else if (said.first == 2 || said.second == 2) {
-          attempt->reason =
-              "timed out in the mesh: no answer from the partner by its bound";
-        } else {
-          attempt->reason = "in the mesh, only one of its ranks reported";
-        }
+      if (joined[pair] && (said.first != 0 || said.second != 0)) {
+        attempt = attempt_of(said);
       }
       tries[round].push_back(attempt);
     }

@@ -69,6 +69,10 @@ private:
     float first_bandwidth = -1;
     float second_bandwidth = -1;
   };
+  static Attempt attempt_of(const Said &said);
+  // Whether each pair of ROUND has both its ranks joined the job.
+  [[nodiscard]] std::vector<bool> both_joined(std::size_t round) const;
+
   std::vector<std::string> nodes_;
   bool all_;
   std::size_t rounds_;

@@ -136,18 +136,18 @@ private:
     std::vector<std::set<std::string>> busy;
     for (const std::size_t index : pairs) {
       const Pair &pair = swept_.records[index].pair;
-      std::size_t at = 0;
-      while (at < rounds.size() && (busy[at].count(pair.first) > 0 ||
-                                    busy[at].count(pair.second) > 0)) {
-        ++at;
+      std::size_t room = 0;
+      while (room < rounds.size() && (busy[room].count(pair.first) > 0 ||
+                                      busy[room].count(pair.second) > 0)) {
+        ++room;
       }
-      if (at == rounds.size()) {
+      if (room == rounds.size()) {
         rounds.emplace_back();
         busy.emplace_back();
       }
-      rounds[at].push_back(index);
-      busy[at].insert(pair.first);
-      busy[at].insert(pair.second);
+      rounds[room].push_back(index);
+      busy[room].insert(pair.first);
+      busy[room].insert(pair.second);
     }
     return rounds;
   }

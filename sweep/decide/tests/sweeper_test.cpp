@@ -215,8 +215,8 @@ TEST(Sweep, NoSweepOutlastsItsWorstCase) {
 // rounds as its nodes allow: four pairs of four rounds, no node shared,
 // in one; two sharing a node in two.
 TEST(Sweep, WhatTheMeshLeftRunsPacked) {
-  const std::set<std::string> left_pairs = {"n1-n2", "n3-n4", "n5-n6",
-                                            "n7-n8", "n1-n3"};
+  const std::set<std::string> left_pairs = {"n1-n2", "n3-n4", "n5-n6", "n7-n8",
+                                            "n1-n3"};
   sweep::Plan plan;
   plan.nodes = nodes(8);
   plan.pattern = sweep::all_pairs(plan.nodes);
@@ -231,9 +231,8 @@ TEST(Sweep, WhatTheMeshLeftRunsPacked) {
       for (const auto &pair : round) {
         sweep::Attempt attempt;
         attempt.engine = sweep::Engine::mesh;
-        attempt.verdict = left_pairs.count(named(pair)) > 0
-                              ? Verdict::failed
-                              : Verdict::passed;
+        attempt.verdict = left_pairs.count(named(pair)) > 0 ? Verdict::failed
+                                                            : Verdict::passed;
         tries.back().emplace_back(attempt);
       }
     }
