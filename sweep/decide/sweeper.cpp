@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -128,26 +129,23 @@ private:
     return !stopped_();
   }
 
-  // PAIRS in rounds where no node is in two pairs, each pair in the first
-  // round that has room for it, in their order.
+  // The records PAIRS as schedule's pack() rounds their pairs: each
+  // pattern pair has one record, so a pair names its record.
   std::vector<std::vector<std::size_t>>
   pack(const std::vector<std::size_t> &pairs) const {
-    std::vector<std::vector<std::size_t>> rounds;
-    std::vector<std::set<std::string>> busy;
+    std::map<std::pair<std::string, std::string>, std::size_t> record_of;
+    Round all;
     for (const std::size_t index : pairs) {
       const Pair &pair = swept_.records[index].pair;
-      std::size_t room = 0;
-      while (room < rounds.size() && (busy[room].count(pair.first) > 0 ||
-                                      busy[room].count(pair.second) > 0)) {
-        ++room;
+      record_of[{pair.first, pair.second}] = index;
+      all.push_back(pair);
+    }
+    std::vector<std::vector<std::size_t>> rounds;
+    for (const auto &round : sweep::pack(all)) {
+      auto &indices = rounds.emplace_back();
+      for (const auto &pair : round) {
+        indices.push_back(record_of.at({pair.first, pair.second}));
       }
-      if (room == rounds.size()) {
-        rounds.emplace_back();
-        busy.emplace_back();
-      }
-      rounds[room].push_back(index);
-      busy[room].insert(pair.first);
-      busy[room].insert(pair.second);
     }
     return rounds;
   }
