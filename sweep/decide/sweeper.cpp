@@ -143,9 +143,10 @@ private:
     std::vector<std::vector<std::size_t>> rounds;
     for (const auto &round : sweep::pack(all)) {
       auto &indices = rounds.emplace_back();
-      for (const auto &pair : round) {
-        indices.push_back(record_of.at({pair.first, pair.second}));
-      }
+      std::transform(round.begin(), round.end(), std::back_inserter(indices),
+                     [&](const Pair &pair) {
+                       return record_of.at({pair.first, pair.second});
+                     });
     }
     return rounds;
   }
