@@ -24,24 +24,11 @@ json=$CLUSTER_DIR/jobs/measure.json
 busy=()
 trap 'kill "${busy[@]}" 2>/dev/null; heal; rm -rf "$work"' EXIT
 
-# sweep LAUNCH PATTERN HOSTS [OPTIONS...]: one measuring sweep over HOSTS
-# (node1 to nodeN), by LAUNCH; its JSON in $json, its table in $work/out,
-# its status in rc.
+# sweep LAUNCH PATTERN COUNT [OPTIONS...]: one measuring sweep over node1
+# to nodeCOUNT; its JSON in $json.
 sweep() {
-  local launch=$1 pattern=$2 count=$3
-  shift 3
-  local hosts args=(--pattern "$pattern" --timeout "$timeout" --parallel "$parallel"
-    --json "$json" --probe "$PROBE" "$@")
-  hosts=$(seq -f 'node%g' -s , 1 "$count")
-  rm -f "$json"
-  begin=$SECONDS
-  if [[ $launch == mpiexec ]]; then
-    run on node1 "$SWEEP" --hosts "$hosts" --topology "$CLUSTER_DIR/topology.conf" "${args[@]}"
-  else
-    run on node1 salloc --quiet --nodelist="node[1-$count]" --ntasks-per-node=1 --time=20 \
-      "$SWEEP" "${args[@]}"
-  fi
-  seconds=$((SECONDS - begin))
+  sweep_over "$1" "$3" --pattern "$2" --timeout "$timeout" --parallel "$parallel" \
+    --json "$json" --probe "$PROBE" "${@:4}"
 }
 # found: what was named, failed and slow, in one line to compare.
 found() {
@@ -55,9 +42,7 @@ check() {
   local launch=$1 pattern=$2 count=$3 status=$4 want=$5
   shift 5
   sweep "$launch" "$pattern" "$count" "$@"
-  [[ -s $json ]] || fail "$launch $pattern: no JSON (status $rc): $(cat "$work/err")"
-  ((rc == status)) && [[ $(found) == "$want" ]] ||
-    fail "$launch $pattern: status $rc (not $status), found $(found), not $want: $(verdicts)"
+  expect_found "$launch $pattern" "$status" "$want"
   expect_nothing_left
   echo "$launch $pattern over $count: status $rc after $seconds s; $(count slow) slow," \
     "$(count flaky) flaky, $(jq -c '.fabric | map_values({pairs, latency_us: (.latency_s * 1e6 | round),

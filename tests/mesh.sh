@@ -24,22 +24,10 @@ json=$CLUSTER_DIR/jobs/mesh.json
 trap 'heal; rm -rf "$work"' EXIT
 
 # sweep LAUNCH PATTERN COUNT [OPTIONS...]: one sweep over node1 to
-# nodeCOUNT with the mesh first.
+# nodeCOUNT with the mesh first; its JSON in $json.
 sweep() {
-  local launch=$1 pattern=$2 count=$3
-  shift 3
-  local hosts args=(--pattern "$pattern" --timeout "$timeout" --parallel 8 --json "$json"
-    --probe "$CLUSTER_DIR/bin/exchange-probe" --mesh "$CLUSTER_DIR/bin/exchange-mesh" "$@")
-  hosts=$(seq -f 'node%g' -s , 1 "$count")
-  rm -f "$json"
-  begin=$SECONDS
-  if [[ $launch == mpiexec ]]; then
-    run on node1 "$SWEEP" --hosts "$hosts" --topology "$CLUSTER_DIR/topology.conf" "${args[@]}"
-  else
-    run on node1 salloc --quiet --nodelist="node[1-$count]" --ntasks-per-node=1 --time=20 \
-      "$SWEEP" "${args[@]}"
-  fi
-  seconds=$((SECONDS - begin))
+  sweep_over "$1" "$3" --pattern "$2" --timeout "$timeout" --parallel 8 --json "$json" \
+    --probe "$CLUSTER_DIR/bin/exchange-probe" --mesh "$CLUSTER_DIR/bin/exchange-mesh" "${@:4}"
 }
 found() {
   jq -c '{nodes: .suspect_nodes, links: (.suspect_links | map(sort)), uplinks: .suspect_uplinks,
@@ -62,9 +50,7 @@ check() {
   local launch=$1 pattern=$2 count=$3 status=$4 want=$5
   shift 5
   sweep "$launch" "$pattern" "$count" "$@"
-  [[ -s $json ]] || fail "$launch $pattern: no JSON (status $rc): $(cat "$work/err")"
-  ((rc == status)) && [[ $(found) == "$want" ]] ||
-    fail "$launch $pattern: status $rc (not $status), found $(found), not $want: $(verdicts)"
+  expect_found "$launch $pattern" "$status" "$want"
   jq -e --argjson least "${reported-0}" '.engine == "auto" and .mesh.problem == null and
     .mesh.pairs_reported >= $least' "$json" >/dev/null ||
     fail "$launch $pattern: the mesh: $(jq -c '.mesh' "$json")"

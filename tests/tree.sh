@@ -87,9 +87,7 @@ check() {
   local launch=$1 pattern=$2 status=$3 want=$4
   shift 4
   sweep "$launch" "$pattern" "$@"
-  [[ -s $json ]] || fail "$launch $pattern: no JSON (status $rc): $(cat "$work/err")"
-  ((rc == status)) && [[ $(found) == "$want" ]] ||
-    fail "$launch $pattern: status $rc (not $status), found $(found), not $want: $(verdicts)"
+  expect_found "$launch $pattern" "$status" "$want"
   expect_nothing_left
   check_page || fail "$launch $pattern: the page lacks $(head -3 "$work/missing")"
   echo "$launch $pattern: status $rc after $seconds s, $(count failed) failed, $(count flaky) flaky," \

@@ -236,6 +236,32 @@ expect_nothing_left() {
   fail "left running after the job: $left"
 }
 
+# sweep_over LAUNCH COUNT ARGS...: exchange-sweep ($SWEEP) from node1 over
+# node1 to nodeCOUNT with ARGS, by LAUNCH (mpiexec: --hosts and the
+# cluster's --topology; srun: inside an allocation of them, the tree from
+# Slurm); its table in $work/out, its status in rc, its time in seconds.
+sweep_over() {
+  local launch=$1 count=$2
+  shift 2
+  rm -f "$json"
+  begin=$SECONDS
+  if [[ $launch == mpiexec ]]; then
+    run on node1 "$SWEEP" --hosts "$(seq -f 'node%g' -s , 1 "$count")" \
+      --topology "$CLUSTER_DIR/topology.conf" "$@"
+  else
+    run on node1 salloc --quiet --nodelist="node[1-$count]" --ntasks-per-node=1 --time=20 \
+      "$SWEEP" "$@"
+  fi
+  seconds=$((SECONDS - begin))
+}
+# expect_found WHAT STATUS FOUND: the sweep just run (WHAT) wrote $json,
+# ended with STATUS and found FOUND, as the test's own found prints it.
+expect_found() {
+  [[ -s $json ]] || fail "$1: no JSON (status $rc): $(cat "$work/err")"
+  ((rc == $2)) && [[ $(found) == "$3" ]] ||
+    fail "$1: status $rc (not $2), found $(found), not $3: $(verdicts)"
+}
+
 # Of a sweep's JSON report in $json: every pair and its verdict in one
 # line (a "+" marks a confirmation pair), and the pairs of verdict $1.
 verdicts() {
