@@ -118,7 +118,8 @@ void SlowJudge::judge(std::vector<PairRecord> &records,
   for (const std::size_t index : round) {
     auto &record = records[index];
     Attempt &attempt = record.attempts.back();
-    if (attempt.verdict != Verdict::passed || !attempt.figures) {
+    const bool hung = attempt.verdict == Verdict::exchanged_then_hung;
+    if ((attempt.verdict != Verdict::passed && !hung) || !attempt.figures) {
       continue;
     }
     const int pair_class = class_of_(record.pair);
@@ -129,7 +130,11 @@ void SlowJudge::judge(std::vector<PairRecord> &records,
         pattern && here.size() >= fewest_to_compare ? here
                                                     : pattern_[pair_class]);
     const std::string why = why_slow(*attempt.figures, reference);
-    if (!why.empty()) {
+    if (hung) {
+      // It hung: judged, but never the reference of others.
+      attempt.hung_slow = !why.empty();
+      attempt.reason += why.empty() ? "" : "; slow: " + why;
+    } else if (!why.empty()) {
       attempt.verdict = Verdict::slow;
       attempt.reason = "slow: " + why;
     } else if (pattern) {

@@ -113,6 +113,8 @@ Attempt judge(const Outcome &outcome, double timeout, bool measured) {
                : has_line(lines, sent_line) && has_line(lines, received_line);
   if (outcome.timed_out) {
     attempt.verdict = both ? Verdict::exchanged_then_hung : Verdict::failed;
+    // The measure was done before the hang: it still tells how fast.
+    attempt.figures = figures;
     attempt.reason =
         both ? "exchanged, then hung: no exit within " : "timed out after ";
     attempt.reason += seconds_text(timeout) + " s";
@@ -147,16 +149,20 @@ Verdict final_verdict(const PairRecord &record) {
   bool slow = false;
   bool other = false;
   bool hung = false;
+  bool unmeasured = false;
   for (const auto &attempt : record.attempts) {
     if (attempt.verdict == Verdict::not_run) {
       continue;
     }
     ran = true;
     passed = passed || attempt.verdict == Verdict::passed;
-    slow = slow || attempt.verdict == Verdict::slow;
+    slow = slow || attempt.verdict == Verdict::slow || attempt.hung_slow;
     hung = hung || attempt.verdict == Verdict::exchanged_then_hung;
     other = other || attempt.verdict == Verdict::failed ||
             attempt.verdict == Verdict::exchanged_then_hung;
+    unmeasured =
+        unmeasured || attempt.verdict == Verdict::failed ||
+        (attempt.verdict == Verdict::exchanged_then_hung && !attempt.hung_slow);
   }
   if (!ran) {
     return Verdict::not_run;
@@ -164,10 +170,11 @@ Verdict final_verdict(const PairRecord &record) {
   if (passed) {
     return other ? Verdict::flaky : Verdict::passed;
   }
-  // Slow stands only when every try measured it: a slow try beside one that
-  // failed or hung exchanged once and not the other time.
+  // Slow stands only when every try measured it slow (a try that hung
+  // after a slow measure counts): a slow try beside one that failed, or hung
+  // without a slow measure, is no slow verdict.
   if (slow) {
-    return other ? Verdict::flaky : Verdict::slow;
+    return unmeasured ? Verdict::flaky : Verdict::slow;
   }
   return hung ? Verdict::exchanged_then_hung : Verdict::failed;
 }

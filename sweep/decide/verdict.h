@@ -56,6 +56,9 @@ struct Attempt {
   std::string reason; // one safe line; empty when passed
   std::string err;    // what the job said on standard error, made safe
   std::optional<Figures> figures; // a measured try that exchanged
+  // Exchanged and measured, then hung, and its figures were slow: a measure
+  // of the pair as good as a slow try's.
+  bool hung_slow = false;
 };
 
 // Passed only for status 0 and exactly the two lines: exchange's, or when

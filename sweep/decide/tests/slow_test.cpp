@@ -77,6 +77,31 @@ TEST(Slow, EachTryAgainstItsClassInItsRound) {
   EXPECT_EQ(fabric.at(0).pairs, 4U); // those not slow
 }
 
+TEST(Slow, ATryThatHungAfterItsMeasureIsJudgedButComparedWithNone) {
+  const Figures fast{7e-6, 2e9};
+  auto list = measured({{{"n1", "n2"}, fast},
+                        {{"n3", "n4"}, fast},
+                        {{"n5", "n6"}, fast},
+                        {{"n7", "n8"}, {7e-6, 1.2e6}},
+                        {{"n9", "n10"}, {7e-6, 1.9e9}}});
+  for (const std::size_t hung : {3, 4}) {
+    list[hung].attempts[0].verdict = Verdict::exchanged_then_hung;
+    list[hung].attempts[0].reason = "exchanged, then hung";
+  }
+  sweep::SlowJudge judge({}, one_class);
+  judge.judge(list, all_of(list), true);
+  EXPECT_EQ(list[3].attempts[0].verdict, Verdict::exchanged_then_hung);
+  EXPECT_TRUE(list[3].attempts[0].hung_slow);
+  EXPECT_EQ(list[3].attempts[0].reason.rfind("exchanged, then hung; slow: "
+                                             "bandwidth 1.2 MB/s",
+                                             0),
+            0U)
+      << list[3].attempts[0].reason;
+  EXPECT_FALSE(list[4].attempts[0].hung_slow);
+  EXPECT_EQ(list[4].attempts[0].reason, "exchanged, then hung");
+  EXPECT_EQ(judge.fabric().at(0).pairs, 3U); // the passed ones only
+}
+
 TEST(Slow, TheDefaultsLetABusyHealthyFabricBe) {
   // As the test cluster measured pairs side by side on two busy cores:
   // 0.31 of the round's median bandwidth, and 0.097 with a build running

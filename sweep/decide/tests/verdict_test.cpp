@@ -103,16 +103,19 @@ TEST(Judge, WhatTheSweepItselfCutOrLost) {
   EXPECT_LE(hostile.reason.size(), 210U); // 200 code points, two of 3 bytes
 }
 
-// A pair's tries "PF..." (passed, failed, exchanged-then-hung, not-run).
+// A pair's tries "PF..." (passed, failed, exchanged-then-hung, not-run,
+// slow, and h: hung after a slow measure).
 sweep::PairRecord tried(const std::string &tries) {
   sweep::PairRecord record{{"a", "b"}, false, {}};
   for (const char verdict : tries) {
     Attempt attempt;
-    attempt.verdict = verdict == 'P'   ? Verdict::passed
-                      : verdict == 'H' ? Verdict::exchanged_then_hung
+    attempt.verdict = verdict == 'P' ? Verdict::passed
+                      : verdict == 'H' || verdict == 'h'
+                          ? Verdict::exchanged_then_hung
                       : verdict == 'N' ? Verdict::not_run
                       : verdict == 'S' ? Verdict::slow
                                        : Verdict::failed;
+    attempt.hung_slow = verdict == 'h';
     record.attempts.push_back(attempt);
   }
   return record;
@@ -133,13 +136,20 @@ TEST(Judge, WhatAPairsTriesComeTo) {
       {"FN", Verdict::failed},
       {"PN", Verdict::passed},
       // Slow: measured slow on every try that ran; one slow measure beside a
-      // try that failed or hung is no slow verdict.
+      // try that failed or hung is no slow verdict, unless the hung try
+      // measured slow before it hung.
       {"SS", Verdict::slow},
       {"SN", Verdict::slow},
       {"SP", Verdict::passed},
       {"FS", Verdict::flaky},
       {"SH", Verdict::flaky},
       {"HS", Verdict::flaky},
+      {"Sh", Verdict::slow},
+      {"hS", Verdict::slow},
+      {"hh", Verdict::slow},
+      {"hH", Verdict::flaky},
+      {"hF", Verdict::flaky},
+      {"hP", Verdict::flaky},
   };
   for (const auto &[tries, verdict] : cases) {
     SCOPED_TRACE(tries);
@@ -175,9 +185,11 @@ TEST(Judge, TheProbesTwoLinesWithTheirFigures) {
     EXPECT_EQ(attempt.verdict, Verdict::failed);
     EXPECT_FALSE(attempt.figures);
   }
-  // Both lines, then no end: the message crossed.
-  EXPECT_EQ(sweep::judge({137, true, false, 31, both, ""}, 30, true).verdict,
-            Verdict::exchanged_then_hung);
+  // Both lines, then no end: the message crossed, and was measured.
+  const Attempt hung = sweep::judge({137, true, false, 31, both, ""}, 30, true);
+  EXPECT_EQ(hung.verdict, Verdict::exchanged_then_hung);
+  ASSERT_TRUE(hung.figures);
+  EXPECT_DOUBLE_EQ(hung.figures->bandwidth, 1.5e9);
 }
 
 } // namespace
