@@ -12,7 +12,7 @@ namespace {
 
 struct Evidence {
   std::set<std::string> good;                          // known-good nodes
-  std::map<std::string, std::set<std::string>> passed; // partners passed with
+  Partners passed;                                     // partners passed with
   std::map<std::string, std::set<std::string>> failed; // partners failed with
   std::vector<const PairRecord *> failed_pairs;        // in their order
   std::size_t ran = 0;                                 // pairs that ran
@@ -123,19 +123,6 @@ bool contains(const std::vector<std::string> &path, const std::string &name) {
   return std::find(path.begin(), path.end(), name) != path.end();
 }
 
-// Whether the node of PAIR that is not under the switch (the second when
-// FIRST_INSIDE, else the first) passed with someone other than its
-// partner here.
-bool outside_passed_elsewhere(const Evidence &evidence, const Pair &pair,
-                              bool first_inside) {
-  const std::string &outer = first_inside ? pair.second : pair.first;
-  const std::string &inner = first_inside ? pair.first : pair.second;
-  const auto partners = evidence.passed.find(outer);
-  return partners != evidence.passed.end() &&
-         std::any_of(partners->second.begin(), partners->second.end(),
-                     [&](const std::string &other) { return other != inner; });
-}
-
 // Counts one pair's outcome against the switch: INSIDE of its nodes are
 // under it, the first of them when FIRST_INSIDE.
 void count_pair(Crossing &count, const Evidence &evidence, const Pair &pair,
@@ -150,8 +137,8 @@ void count_pair(Crossing &count, const Evidence &evidence, const Pair &pair,
     ++count.across;
     count.across_failed += failed ? 1 : 0;
     count.across_passed += passed ? 1 : 0;
-    const bool against =
-        failed && outside_passed_elsewhere(evidence, pair, first_inside);
+    const bool against = failed && beyond_did_well_elsewhere(
+                                       evidence.passed, pair, first_inside);
     count.across_against += against ? 1 : 0;
   } else {
     count.outside_passed += passed ? 1 : 0;
@@ -250,6 +237,16 @@ Findings unconfirmed(const std::vector<PairRecord> &records) {
 }
 
 } // namespace
+
+bool beyond_did_well_elsewhere(const Partners &with, const Pair &pair,
+                               bool first_inside) {
+  const std::string &outer = first_inside ? pair.second : pair.first;
+  const std::string &inner = first_inside ? pair.first : pair.second;
+  const auto partners = with.find(outer);
+  return partners != with.end() &&
+         std::any_of(partners->second.begin(), partners->second.end(),
+                     [&](const std::string &other) { return other != inner; });
+}
 
 bool known_good(const std::vector<PairRecord> &records,
                 const std::string &node) {

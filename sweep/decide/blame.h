@@ -6,7 +6,9 @@
 #include "given/topology.h"
 
 #include <cstddef>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,14 @@ struct Findings {
 Findings attribute(const std::vector<PairRecord> &records,
                    std::size_t node_count, const Topology &topology = {},
                    bool complete = true);
+
+// Whom each node did well with: passed with, or was fast with.
+using Partners = std::map<std::string, std::set<std::string>>;
+// Whether the node of PAIR beyond a switch (the second when FIRST_INSIDE,
+// else the first) did well with someone other than its partner in PAIR:
+// only then does the crossing count against the switch's uplink.
+bool beyond_did_well_elsewhere(const Partners &with, const Pair &pair,
+                               bool first_inside);
 
 // Whether some try of NODE passed.
 bool known_good(const std::vector<PairRecord> &records,

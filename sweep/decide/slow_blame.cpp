@@ -21,7 +21,7 @@ void add_once(std::vector<std::string> &list, const std::string &name) {
 // The slow evidence: who was fast with whom, and the slow pairs not behind
 // a part the failures named.
 struct Slowness {
-  std::map<std::string, std::set<std::string>> fast_with;
+  Partners fast_with;
   std::map<std::string, std::set<std::string>> slow_with;
   std::vector<const PairRecord *> slow_pairs;
   std::size_t measured = 0; // pairs with a try that exchanged
@@ -75,18 +75,6 @@ Slowness gather(const std::vector<PairRecord> &records,
   return slowness;
 }
 
-// The node of PAIR beyond the switch (the second when FIRST_INSIDE) was
-// fast with someone other than its partner here.
-bool beyond_fast_elsewhere(const Slowness &slowness, const Pair &pair,
-                           bool first_inside) {
-  const std::string &outer = first_inside ? pair.second : pair.first;
-  const std::string &inner = first_inside ? pair.first : pair.second;
-  const auto found = slowness.fast_with.find(outer);
-  return found != slowness.fast_with.end() &&
-         std::any_of(found->second.begin(), found->second.end(),
-                     [&](const std::string &other) { return other != inner; });
-}
-
 // What the pairs say of one switch's uplink: pairs inside it fast or slow,
 // pairs crossing it fast, and the slow crossings whose outside node is
 // fast elsewhere.
@@ -126,7 +114,8 @@ UplinkTally tally_uplink(const std::string &name,
     if (slow) {
       tally.across_slow.push_back(&record);
       tally.across_against +=
-          beyond_fast_elsewhere(slowness, record.pair, one) ? 1 : 0;
+          beyond_did_well_elsewhere(slowness.fast_with, record.pair, one) ? 1
+                                                                          : 0;
     }
   }
   return tally;
