@@ -234,18 +234,17 @@ Result latency(Pair &pair, bool leader, const Settings &settings, double work) {
 // growing while a window takes less than an eighth of SHARE, until another
 // window like the last would end past SHARE: so a way keeps to its share
 // (a round waits on its slowest pair, and a mesh on every round). The
-// figure counts the windows after the growing, or the last window when
-// there was no time for more.
+// figure is the best window's: no window crosses a path faster than the
+// path can carry, while a host busy with other work slows some windows and
+// not others, and it is the path the sweep judges, not the host's load.
 Result send_way(Pair &pair, const Settings &settings, double share,
                 Figures &figures) {
   State &state = pair.state();
   state.out.assign(settings.largest, 'x');
   std::size_t size = std::min(smallest, settings.largest);
   bool growing = true;
-  std::uint64_t counted = 0;
-  double counted_seconds = 0;
-  std::uint64_t last = 0;
-  double last_seconds = 0;
+  std::uint64_t best_bytes = 0;
+  double best_seconds = 0;
   const double start = MPI_Wtime();
   for (;;) {
     state.plan = {static_cast<int>(size), settings.window};
@@ -268,15 +267,18 @@ Result send_way(Pair &pair, const Settings &settings, double share,
       return result;
     }
     const double seconds = MPI_Wtime() - begun;
-    last = static_cast<std::uint64_t>(size) *
-           static_cast<std::uint64_t>(settings.window);
-    last_seconds = seconds;
-    if (!growing) {
-      counted += last;
-      counted_seconds += seconds;
-    } else if (seconds >= share / 8 || size >= settings.largest) {
+    const auto bytes = static_cast<std::uint64_t>(size) *
+                       static_cast<std::uint64_t>(settings.window);
+    // Faster than the best so far: bytes / seconds > best_bytes / best_seconds.
+    if (seconds > 0 &&
+        (best_seconds <= 0 || static_cast<double>(bytes) * best_seconds >
+                                  static_cast<double>(best_bytes) * seconds)) {
+      best_bytes = bytes;
+      best_seconds = seconds;
+    }
+    if (growing && (seconds >= share / 8 || size >= settings.largest)) {
       growing = false;
-    } else {
+    } else if (growing) {
       size = std::min(size * 4, settings.largest);
     }
     if (MPI_Wtime() - start + (growing ? 0 : seconds) >= share) {
@@ -285,14 +287,10 @@ Result send_way(Pair &pair, const Settings &settings, double share,
   }
   state.plan = {0, 0};
   const Result result = pair.send(state.plan.data(), 2, MPI_INT, control);
-  if (counted_seconds <= 0) {
-    counted = last;
-    counted_seconds = last_seconds;
-  }
-  figures.bytes = counted;
-  figures.seconds = counted_seconds;
+  figures.bytes = best_bytes;
+  figures.seconds = best_seconds;
   figures.bandwidth =
-      counted_seconds > 0 ? static_cast<double>(counted) / counted_seconds : 0;
+      best_seconds > 0 ? static_cast<double>(best_bytes) / best_seconds : 0;
   return result;
 }
 
