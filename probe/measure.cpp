@@ -230,6 +230,20 @@ Result latency(Pair &pair, bool leader, const Settings &settings, double work) {
   return pair.receive(&state.latency_s, 1, MPI_DOUBLE, latency_share);
 }
 
+// The fastest window of a way so far.
+struct BestWindow {
+  std::uint64_t bytes = 0;
+  double seconds = 0;
+};
+// Keeps the window of BYTES in SECONDS when it is faster than BEST.
+void keep_faster(BestWindow &best, std::uint64_t bytes, double seconds) {
+  if (seconds > 0 &&
+      (best.seconds <= 0 || static_cast<double>(bytes) * best.seconds >
+                                static_cast<double>(best.bytes) * seconds)) {
+    best = {bytes, seconds};
+  }
+}
+
 // The sending side of one way: windows of messages, each acknowledged,
 // growing while a window takes less than an eighth of SHARE, until another
 // window like the last would end past SHARE: so a way keeps to its share
@@ -243,8 +257,7 @@ Result send_way(Pair &pair, const Settings &settings, double share,
   state.out.assign(settings.largest, 'x');
   std::size_t size = std::min(smallest, settings.largest);
   bool growing = true;
-  std::uint64_t best_bytes = 0;
-  double best_seconds = 0;
+  BestWindow best;
   const double start = MPI_Wtime();
   for (;;) {
     state.plan = {static_cast<int>(size), settings.window};
@@ -269,13 +282,7 @@ Result send_way(Pair &pair, const Settings &settings, double share,
     const double seconds = MPI_Wtime() - begun;
     const auto bytes = static_cast<std::uint64_t>(size) *
                        static_cast<std::uint64_t>(settings.window);
-    // Faster than the best so far: bytes / seconds > best_bytes / best_seconds.
-    if (seconds > 0 &&
-        (best_seconds <= 0 || static_cast<double>(bytes) * best_seconds >
-                                  static_cast<double>(best_bytes) * seconds)) {
-      best_bytes = bytes;
-      best_seconds = seconds;
-    }
+    keep_faster(best, bytes, seconds);
     if (growing && (seconds >= share / 8 || size >= settings.largest)) {
       growing = false;
     } else if (growing) {
@@ -287,10 +294,10 @@ Result send_way(Pair &pair, const Settings &settings, double share,
   }
   state.plan = {0, 0};
   const Result result = pair.send(state.plan.data(), 2, MPI_INT, control);
-  figures.bytes = best_bytes;
-  figures.seconds = best_seconds;
+  figures.bytes = best.bytes;
+  figures.seconds = best.seconds;
   figures.bandwidth =
-      best_seconds > 0 ? static_cast<double>(best_bytes) / best_seconds : 0;
+      best.seconds > 0 ? static_cast<double>(best.bytes) / best.seconds : 0;
   return result;
 }
 
